@@ -1,0 +1,64 @@
+#include "res/strtable.h"
+
+#include <algorithm>
+#include <array>
+#include <span>
+#include <utility>
+
+namespace veltrano {
+namespace {
+
+struct Entry
+{
+    int id;
+    std::string_view text;
+};
+
+// Sorted by id.
+constexpr std::array kTable {
+    Entry {10010, "失敗"},
+    Entry {20030, "快取檔中沒有 %s 的資料"},
+    Entry {20050, "非數字型態"},
+    Entry {20051, "非金錢型態"},
+    Entry {20052, "語法錯誤"},
+    Entry {32000, "詢問"},
+    Entry {32001, "資訊"},
+    Entry {32002, "錯誤"},
+    Entry {50100, "關鑑值必須為數值(KB)"},
+    Entry {50101, "檔案大小不支援\"包含\"方法"},
+    Entry {50102, "修改日期不支援\"包含\"方法"},
+    Entry {50103, "日期格式不合法\r\n正確格式 1/1/1999 10:00 AM 或 1/1/1999"},
+    Entry {50104, "至少輸入一個關鍵值(非空白)"},
+    Entry {50105, "請先停止搜尋"},
+    Entry {50106, "字元 ';' 或 ',' 是不允許的"},
+    Entry {50107, "%s 資料夾 "},
+    Entry {50108, "%s 檔案 "},
+    Entry {50109, "搜尋到 %s 項目"},
+    Entry {50110, "總共搜尋到 %s 項目"},
+    Entry {50111, "%s 沒反應"},
+};
+
+constexpr std::array kEnglish {
+    Entry {10010, "Could not get folder data."},
+};
+
+std::string_view lookup(std::span<const Entry> table, int id)
+{
+    const auto it = std::lower_bound(table.begin(), table.end(), id,
+                                     [](const Entry &e, int key) { return e.id < key; });
+    return it != table.end() && it->id == id ? it->text : std::string_view();
+}
+
+} // namespace
+
+std::string_view LoadResStr(int id, bool english)
+{
+    if (english) {
+        const std::string_view text = lookup(kEnglish, id);
+        if (!text.empty())
+            return text;
+    }
+    return lookup(kTable, id);
+}
+
+} // namespace veltrano

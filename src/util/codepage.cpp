@@ -1,0 +1,287 @@
+#include "util/codepage.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+
+#include <unicode/uchar.h>
+#include <unicode/ucnv.h>
+#include <unicode/ustring.h>
+#include <unicode/utf8.h>
+
+#include "util/error.h"
+
+namespace veltrano {
+namespace {
+
+struct ConverterCloser
+{
+    void operator()(UConverter *c) const { ucnv_close(c); }
+};
+using Converter = std::unique_ptr<UConverter, ConverterCloser>;
+
+Converter openConverter(const std::string &name)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    Converter c(ucnv_open(name.c_str(), &status));
+    if (U_FAILURE(status))
+        return nullptr;
+    return c;
+}
+
+std::string lowered(std::string_view s)
+{
+    std::string out(s);
+    for (char &ch : out)
+        ch = char(std::tolower(static_cast<unsigned char>(ch)));
+    return out;
+}
+
+// ICU's "CP950" alias is IBM's table; Windows' own mapping is windows-950-2000.
+std::string canonicalName(std::string_view given)
+{
+    std::string name = lowered(given);
+    name.erase(std::remove_if(name.begin(), name.end(), [](char c) { return c == ' '; }), name.end());
+    if (name.empty() || name == "cp950" || name == "950" || name == "big5" || name == "ms950"
+        || name == "windows-950" || name == "windows950" || name == "big-5")
+        return "windows-950-2000";
+    if (name == "utf-8" || name == "utf8" || name == "65001" || name == "cp65001")
+        return "UTF-8";
+    if (std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return "windows-" + name;
+    return std::string(given);
+}
+
+} // namespace
+
+CodePage CodePage::programDefault()
+{
+    const char *env = std::getenv("VELTRANO_CODEPAGE");
+    return CodePage(env && *env ? env : "CP950");
+}
+
+CodePage CodePage::forCache(const std::filesystem::path &cacheRoot, std::string_view override)
+{
+    if (!override.empty())
+        return CodePage(override);
+    const std::string marker = readCodePageMarker(cacheRoot);
+    return CodePage(marker.empty() ? std::string_view("CP950") : std::string_view(marker));
+}
+
+CodePage::CodePage(std::string_view given)
+    : m_name(canonicalName(given))
+{
+    Converter conv = openConverter(m_name);
+    if (!conv)
+        throw Error("Unknown code page: " + std::string(given));
+    UErrorCode nameStatus = U_ZERO_ERROR;
+    const char *icuName = ucnv_getName(conv.get(), &nameStatus);
+    if (U_SUCCESS(nameStatus) && icuName)
+        m_name = icuName;
+
+    for (int b = 0; b < 256; ++b) {
+        m_leadLength[b] = 1;
+        m_upper[b] = uint8_t(b);
+    }
+    for (int b = 'a'; b <= 'z'; ++b)
+        m_upper[b] = uint8_t(b - 'a' + 'A');
+
+    const UConverterType type = ucnv_getType(conv.get());
+    if (type == UCNV_UTF8) {
+        m_kind = Kind::Utf8;
+        for (int b = 0xC2; b <= 0xDF; ++b)
+            m_leadLength[b] = 2;
+        for (int b = 0xE0; b <= 0xEF; ++b)
+            m_leadLength[b] = 3;
+        for (int b = 0xF0; b <= 0xF4; ++b)
+            m_leadLength[b] = 4;
+        return;
+    }
+    if (ucnv_getMaxCharSize(conv.get()) > 1) {
+        m_kind = Kind::MultiByte;
+        UBool starters[256] = {};
+        UErrorCode status = U_ZERO_ERROR;
+        ucnv_getStarters(conv.get(), starters, &status);
+        if (U_FAILURE(status))
+            throw Error("Unsupported code page: " + std::string(given));
+        for (int b = 0x80; b < 256; ++b)
+            m_leadLength[b] = starters[b] ? 2 : 1;
+        return;
+    }
+    // A single-byte page: every byte is a character, so upper-case each one through Unicode.
+    m_kind = Kind::SingleByte;
+    for (int b = 0x80; b < 256; ++b) {
+        const char in = char(b);
+        UChar u[4];
+        UErrorCode status = U_ZERO_ERROR;
+        const int32_t n = ucnv_toUChars(conv.get(), u, 4, &in, 1, &status);
+        if (U_FAILURE(status) || n != 1)
+            continue;
+        const UChar32 up = u_toupper(u[0]);
+        if (up == u[0] || up > 0xFFFF)
+            continue;
+        const UChar upChar = UChar(up);
+        char out[8];
+        status = U_ZERO_ERROR;
+        const int32_t m = ucnv_fromUChars(conv.get(), out, sizeof out, &upChar, 1, &status);
+        if (U_SUCCESS(status) && m == 1)
+            m_upper[b] = uint8_t(out[0]);
+    }
+}
+
+std::string CodePage::toUtf8(std::string_view bytes) const
+{
+    if (bytes.empty())
+        return {};
+    Converter conv = openConverter(m_name);
+    UErrorCode status = U_ZERO_ERROR;
+    std::u16string wide(bytes.size() * 2 + 2, u'\0');
+    const int32_t n = ucnv_toUChars(conv.get(), reinterpret_cast<UChar *>(wide.data()),
+                                    int32_t(wide.size()), bytes.data(), int32_t(bytes.size()), &status);
+    if (U_FAILURE(status))
+        return std::string(bytes);
+    std::string out(size_t(n) * 3 + 1, '\0');
+    int32_t len = 0;
+    status = U_ZERO_ERROR;
+    u_strToUTF8WithSub(out.data(), int32_t(out.size()), &len, reinterpret_cast<UChar *>(wide.data()),
+                       n, 0xFFFD, nullptr, &status);
+    out.resize(U_SUCCESS(status) ? size_t(len) : 0);
+    return out;
+}
+
+namespace {
+
+std::optional<std::string> encode(const std::string &name, std::string_view utf8, bool strict)
+{
+    if (utf8.empty())
+        return std::string();
+    UErrorCode status = U_ZERO_ERROR;
+    std::u16string wide(utf8.size() + 1, u'\0');
+    int32_t wlen = 0;
+    u_strFromUTF8WithSub(reinterpret_cast<UChar *>(wide.data()), int32_t(wide.size()), &wlen,
+                         utf8.data(), int32_t(utf8.size()), 0xFFFD, nullptr, &status);
+    if (U_FAILURE(status))
+        return std::nullopt;
+    Converter conv = openConverter(name);
+    if (strict) {
+        status = U_ZERO_ERROR;
+        ucnv_setFromUCallBack(conv.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+    }
+    std::string out(size_t(wlen) * 4 + 1, '\0');
+    status = U_ZERO_ERROR;
+    const int32_t n = ucnv_fromUChars(conv.get(), out.data(), int32_t(out.size()),
+                                      reinterpret_cast<UChar *>(wide.data()), wlen, &status);
+    if (U_FAILURE(status))
+        return std::nullopt;
+    out.resize(size_t(n));
+    return out;
+}
+
+} // namespace
+
+std::optional<std::string> CodePage::fromUtf8(std::string_view utf8) const
+{
+    if (utf8.find("\xEF\xBF\xBD") != std::string_view::npos)
+        return std::nullopt; // already lost before it reached us
+    return encode(m_name, utf8, true);
+}
+
+std::string CodePage::fromUtf8Lossy(std::string_view utf8) const
+{
+    return encode(m_name, utf8, false).value_or(std::string());
+}
+
+void CodePage::upperInto(std::string_view text, std::string &out) const
+{
+    out.assign(text);
+    char *p = out.data();
+    char *const end = p + out.size();
+    while (p < end) {
+        const size_t n = charLength(p, end);
+        if (n == 1) {
+            *p = char(m_upper[static_cast<unsigned char>(*p)]);
+        } else if (m_kind == Kind::Utf8) {
+            // Upper-case a multi-byte character only where its upper case has the same length.
+            int32_t i = 0;
+            UChar32 c;
+            U8_NEXT(reinterpret_cast<const uint8_t *>(p), i, int32_t(n), c);
+            if (c >= 0 && i == int32_t(n)) {
+                const UChar32 up = u_toupper(c);
+                if (up != c && U8_LENGTH(up) == int32_t(n)) {
+                    int32_t j = 0;
+                    [[maybe_unused]] UBool error = false;
+                    U8_APPEND(reinterpret_cast<uint8_t *>(p), j, int32_t(n), up, error);
+                }
+            }
+        }
+        p += n;
+    }
+}
+
+std::string CodePage::upper(std::string_view text) const
+{
+    std::string out;
+    upperInto(text, out);
+    return out;
+}
+
+size_t CodePage::find(std::string_view hay, std::string_view needle, size_t from) const
+{
+    if (needle.empty())
+        return from <= hay.size() ? from : std::string_view::npos;
+    const char *const begin = hay.data();
+    const char *const end = begin + hay.size();
+    for (const char *p = begin + std::min(from, hay.size()); p < end; p += charLength(p, end)) {
+        if (size_t(end - p) < needle.size())
+            break;
+        if (*p == needle[0] && std::memcmp(p, needle.data(), needle.size()) == 0)
+            return size_t(p - begin);
+    }
+    return std::string_view::npos;
+}
+
+size_t CodePage::findChar(std::string_view text, char c, size_t from) const
+{
+    return find(text, std::string_view(&c, 1), from);
+}
+
+size_t CodePage::rfindChar(std::string_view text, char c) const
+{
+    size_t last = std::string_view::npos;
+    const char *const begin = text.data();
+    const char *const end = begin + text.size();
+    for (const char *p = begin; p < end; p += charLength(p, end))
+        if (*p == c)
+            last = size_t(p - begin);
+    return last;
+}
+
+int CodePage::compareNoCase(std::string_view a, std::string_view b) const
+{
+    const std::string ua = upper(a);
+    const std::string ub = upper(b);
+    const int r = ua.compare(ub);
+    return r < 0 ? -1 : (r > 0 ? 1 : 0);
+}
+
+bool CodePage::equalsNoCase(std::string_view a, std::string_view b) const
+{
+    return a.size() == b.size() && compareNoCase(a, b) == 0;
+}
+
+std::string readCodePageMarker(const std::filesystem::path &cacheRoot)
+{
+    std::ifstream in(cacheRoot / "CODEPAGE");
+    std::string line;
+    if (!in || !std::getline(in, line))
+        return {};
+    const auto notBlank = [](unsigned char c) { return !std::isspace(c); };
+    line.erase(line.begin(), std::find_if(line.begin(), line.end(), notBlank));
+    line.erase(std::find_if(line.rbegin(), line.rend(), notBlank).base(), line.end());
+    return line;
+}
+
+} // namespace veltrano

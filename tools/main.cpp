@@ -1,0 +1,58 @@
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+
+#include "command.h"
+#include "util/error.h"
+
+namespace veltrano::cli {
+
+std::vector<Command> &commands()
+{
+    static std::vector<Command> registry;
+    return registry;
+}
+
+bool registerCommand(Command command)
+{
+    commands().push_back(std::move(command));
+    return true;
+}
+
+} // namespace veltrano::cli
+
+int main(int argc, char **argv)
+{
+    using namespace veltrano::cli;
+    std::setlocale(LC_ALL, "");
+
+    CLI::App app {"Veltrano: find files in the network cache, on the command line."};
+    app.require_subcommand(1);
+    app.set_help_all_flag("--help-all", "Show the help of every subcommand");
+
+    std::function<int()> run;
+    for (Command &command : commands()) {
+        CLI::App *sub = app.add_subcommand(command.name, command.description);
+        std::function<int()> runner = command.setup(*sub);
+        sub->callback([&run, runner] { run = runner; });
+    }
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp &e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp &e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError &e) {
+        app.exit(e);
+        return kExitUsage;
+    }
+
+    try {
+        return run ? run() : kExitUsage;
+    } catch (const veltrano::Error &e) {
+        std::cerr << e.what() << '\n';
+        return kExitFailure;
+    }
+}
