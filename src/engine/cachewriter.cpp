@@ -1,0 +1,119 @@
+#include "engine/cachewriter.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "util/bytereader.h"
+#include "util/error.h"
+#include "util/resstr.h"
+
+namespace veltrano {
+namespace {
+
+void append(std::vector<unsigned char> &out, const unsigned char *p, size_t n)
+{
+    out.insert(out.end(), p, p + n);
+}
+
+// Text fields of the index pair hold a NUL-terminated text whose length, NUL included, is a
+// 16-bit number; a longer text is cut.
+std::string_view fitLength(std::string_view text)
+{
+    return text.substr(0, std::min<size_t>(text.size(), 0xFFFE));
+}
+
+} // namespace
+
+void IndexPairWriter::addDirectory(std::string_view path, const std::vector<CacheEntry> &entries)
+{
+    path = fitLength(path);
+    unsigned char head[kIdxHeaderSize];
+    writeU32le(head, uint32_t(m_lst.size()));
+    writeU32le(head + 4, uint32_t(entries.size()));
+    writeU16le(head + 8, uint16_t(path.size() + 1));
+    append(m_idx, head, sizeof head);
+    append(m_idx, reinterpret_cast<const unsigned char *>(path.data()), path.size());
+    m_idx.push_back(0);
+
+    for (const CacheEntry &entry : entries) {
+        const std::string_view name = fitLength(entry.name);
+        unsigned char rec[kLstHeaderSize];
+        writeU32le(rec, entry.size);
+        writeU32le(rec + 4, entry.attr);
+        writeDoubleLe(rec + 8, entry.time);
+        writeU16le(rec + 16, uint16_t(name.size() + 1));
+        append(m_lst, rec, sizeof rec);
+        append(m_lst, reinterpret_cast<const unsigned char *>(name.data()), name.size());
+        m_lst.push_back(0);
+    }
+    ++m_directories;
+    m_entries += entries.size();
+}
+
+void IndexPairWriter::write(const std::string &folder, std::string_view cacheName, const CodePage &cp) const
+{
+    const std::filesystem::path base = std::filesystem::path(folder) / cp.toUtf8(cacheName);
+    // The entry list goes first: a reader that finds the new directory index finds its entries.
+    writeFileAtomically(base.string() + ".LST", m_lst.data(), m_lst.size());
+    writeFileAtomically(base.string() + ".IDX", m_idx.data(), m_idx.size());
+}
+
+void writeNodeList(const std::string &folder, const TNodeList &nodes)
+{
+    std::vector<unsigned char> bytes(nodes.size() * kNodeRecordSize);
+    for (size_t i = 0; i < nodes.size(); ++i)
+        encodeNodeRecord(nodes[i], bytes.data() + i * kNodeRecordSize);
+    writeFileAtomically(std::filesystem::path(folder) / kNodeListName, bytes.data(), bytes.size());
+}
+
+void writeCodePageMarker(const std::filesystem::path &cacheRoot, std::string_view name)
+{
+    const std::string line = std::string(name) + "\n";
+    writeFileAtomically(cacheRoot / "CODEPAGE", line.data(), line.size());
+}
+
+void writeFileAtomically(const std::filesystem::path &path, const void *data, size_t size)
+{
+    std::error_code ec;
+    std::filesystem::create_directories(path.parent_path(), ec);
+    std::string temp = path.string() + ".XXXXXX";
+    const int fd = mkstemp(temp.data());
+    if (fd < 0)
+        throw Error(path.string() + ": " + ErrorText(errno));
+    const auto fail = [&](int code) {
+        ::close(fd);
+        ::unlink(temp.c_str());
+        throw Error(path.string() + ": " + ErrorText(code));
+    };
+    const char *p = static_cast<const char *>(data);
+    size_t left = size;
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            fail(errno);
+        }
+        p += n;
+        left -= size_t(n);
+    }
+    if (::fchmod(fd, 0644) != 0 || ::fsync(fd) != 0)
+        fail(errno);
+    if (::close(fd) != 0) {
+        ::unlink(temp.c_str());
+        throw Error(path.string() + ": " + ErrorText(errno));
+    }
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        const int code = errno;
+        ::unlink(temp.c_str());
+        throw Error(path.string() + ": " + ErrorText(code));
+    }
+}
+
+} // namespace veltrano
