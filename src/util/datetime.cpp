@@ -46,6 +46,7 @@ public:
             ++m_pos;
     }
     bool atEnd() const { return m_pos >= m_text.size(); }
+    size_t position() const { return m_pos; }
     char peek() const { return atEnd() ? '\0' : m_text[m_pos]; }
     bool take(char c)
     {
@@ -156,8 +157,10 @@ DateTimeParts decodeDateTime(double value)
     double day = std::trunc(value);
     int64_t ms = std::llround(std::fabs(value - day) * 86400000.0);
     if (ms >= 86400000) {
+        // A time of day that rounds up to midnight is the start of the next calendar day; before
+        // the epoch that day has the smaller magnitude (-1.9999999 is 1899-12-30 00:00, i.e. 0).
         ms -= 86400000;
-        day += value < 0 ? -1 : 1;
+        day += 1;
     }
     int64_t n = int64_t(day) + kEpoch; // days since 0001-01-01
     if (n < 0)
@@ -186,11 +189,16 @@ std::optional<double> parseDateTime(std::string_view text)
     const std::optional<double> date = readDate(s);
     if (!date)
         return std::nullopt;
+    const size_t dateEnd = s.position();
     s.skipBlanks();
     if (s.atEnd())
         return date;
 
+    // The time is set off from the date by a blank or a leading meridiem word, so that
+    // 1/2/200110:00 is not read as a date followed by a time.
     Meridiem meridiem = takeMeridiem(s);
+    if (meridiem == Meridiem::None && s.position() == dateEnd)
+        return std::nullopt;
     s.skipBlanks();
     int hour = s.number(2);
     if (hour < 0 || !s.take(':'))
@@ -207,7 +215,7 @@ std::optional<double> parseDateTime(std::string_view text)
     if (!s.atEnd())
         return std::nullopt;
     if (meridiem != Meridiem::None) {
-        if (hour < 1 || hour > 12)
+        if (hour > 12)
             return std::nullopt;
         hour = hour % 12 + (meridiem == Meridiem::Pm ? 12 : 0);
     }
@@ -216,6 +224,11 @@ std::optional<double> parseDateTime(std::string_view text)
         return std::nullopt;
     // Before the epoch the time of day is added to the magnitude, as the stored format counts it.
     return *date < 0 ? *date - *time : *date + *time;
+}
+
+std::string invalidDateTimeText(std::string_view shown)
+{
+    return fmt::format("'{}' is not a valid date and time", shown);
 }
 
 std::string formatDateTime(double value)

@@ -27,6 +27,10 @@ DateTimeParts decodeDateTime(double value);
 // other text or a date or time that does not exist.
 std::optional<double> parseDateTime(std::string_view text);
 
+// The message of the conversion error for a text that parseDateTime refuses; `shown` is that
+// text in UTF-8 (the caller converts code-page bytes).
+std::string invalidDateTimeText(std::string_view shown);
+
 // The program's one writer: yyyy/mm/dd hh:nn:ss (rounded to the millisecond, then cut to the
 // second).
 std::string formatDateTime(double value);
