@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 
 #include "support/cachefixture.h"
 #include "support/tempdir.h"
@@ -212,4 +213,23 @@ TEST(Locations, ListsContainersBelowNetAndExpanded)
     EXPECT_EQ(startFolderOf(dir.path(), "Net"), root + "Net/");
     EXPECT_EQ(startFolderOf(dir.path(), " Net\\WORKGROUP"), root + "Net/WORKGROUP/");
     EXPECT_EQ(startFolderOf(dir.path(), " Net\\..\\.."), root + "Net/");
+}
+
+TEST(NodeList, RandomBytesReadWithoutHarm)
+{
+    TempDir dir;
+    std::mt19937 random(7);
+    for (int round = 0; round < 20; ++round) {
+        std::string bytes(random() % (4 * kNodeRecordSize), '\0');
+        for (char &b : bytes)
+            b = char(random());
+        writeFile(dir.path() / "ALL.NOD", bytes);
+        TNodeList list;
+        ReadNodeList(dir.folder(), list, true, kCp);
+        EXPECT_LE(list.size(), bytes.size() / kNodeRecordSize);
+        for (const TNodeData &n : list) {
+            EXPECT_LE(n.Name.size(), 128u);
+            EXPECT_FALSE(n.isFree());
+        }
+    }
 }
