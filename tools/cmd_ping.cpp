@@ -12,7 +12,7 @@ namespace veltrano::cli {
 namespace {
 
 // Echoes start at most once a second, as ping(8) sends them.
-constexpr std::chrono::milliseconds kInterval {1000};
+constexpr std::chrono::milliseconds kInterval{1000};
 
 std::string formatEcho(const TICMP &icmp, int replies)
 {
@@ -37,7 +37,7 @@ std::function<int()> setupPing(CLI::App &sub)
     sub.footer("Each line: replies, host IP, round-trip time, status. Exit status 0 when every "
                "echo was answered, 1 otherwise.");
     sub.add_option("HOST", args->host,
-                   "Host name, dotted IPv4 address, or the address as one decimal number")
+               "Host name, dotted IPv4 address, or the address as one decimal number")
             ->required();
     sub.add_option("--timeout", args->timeout, "Milliseconds each echo waits for its reply")
             ->check(CLI::NonNegativeNumber)

@@ -33,13 +33,13 @@ constexpr int kIpFlagDontFragment = 0x02;
 // processes running this code are unlikely to share one.
 uint16_t nextIdentifier()
 {
-    static std::atomic<uint16_t> next {uint16_t(std::random_device {}())};
+    static std::atomic<uint16_t> next{uint16_t(std::random_device{}())};
     return next.fetch_add(1, std::memory_order_relaxed);
 }
 
 sockaddr_in socketAddress(uint32_t address)
 {
-    sockaddr_in result {};
+    sockaddr_in result{};
     result.sin_family = AF_INET;
     result.sin_addr.s_addr = htonl(address);
     return result;
@@ -76,7 +76,7 @@ int openIcmpSocket(int type)
 
 std::optional<THostEntry> lookUpHostName(const std::string &name)
 {
-    addrinfo hints {};
+    addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_DGRAM;
     hints.ai_flags = AI_CANONNAME;
@@ -111,10 +111,10 @@ void TICMP::openSocket()
         m_socket = raw;
         m_kind = SocketKind::Raw;
         // A raw socket sees every ICMP packet of the host: let only replies and errors through.
-        icmp_filter filter {};
+        icmp_filter filter{};
         filter.data = ~uint32_t((1u << kTypeEchoReply) | (1u << kTypeDestUnreachable)
-                                | (1u << kTypeSourceQuench) | (1u << kTypeTimeExceeded)
-                                | (1u << kTypeParamProblem));
+                | (1u << kTypeSourceQuench) | (1u << kTypeTimeExceeded)
+                | (1u << kTypeParamProblem));
         // Without the filter the socket only reads more packets to skip.
         setsockopt(m_socket, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
         return;
@@ -132,8 +132,8 @@ void TICMP::openSocket()
     }
     m_openError = -datagram;
     m_openErrorText = "No ICMP socket can be opened: a raw socket needs CAP_NET_RAW ("
-        + ErrorText(-raw) + "), an ICMP datagram socket needs the group in "
-        + "net.ipv4.ping_group_range (" + ErrorText(-datagram) + ")";
+            + ErrorText(-raw) + "), an ICMP datagram socket needs the group in "
+            + "net.ipv4.ping_group_range (" + ErrorText(-datagram) + ")";
 }
 
 void TICMP::SetAddress(const std::string &address)
@@ -232,7 +232,7 @@ void TICMP::discardPending()
     for (int flags : {int(MSG_DONTWAIT), MSG_DONTWAIT | MSG_ERRQUEUE}) {
         for (int i = 0; i < kMaxDiscarded; ++i) {
             if (::recv(m_socket, m_receiveBuffer.data(), m_receiveBuffer.size(), flags) < 0
-                && (errno == EAGAIN || errno == EWOULDBLOCK))
+                    && (errno == EAGAIN || errno == EWOULDBLOCK))
                 break;
         }
     }
@@ -262,8 +262,8 @@ int TICMP::sendEcho(std::span<const uint8_t> data)
     Clock::time_point start = Clock::now();
     Clock::time_point deadline = start + std::chrono::milliseconds(std::max(m_timeout, 0));
     if (::sendto(m_socket, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr *>(&to),
-                 sizeof to)
-        < 0) {
+                sizeof to)
+            < 0) {
         setLocalFailure(errno);
         return 0;
     }
@@ -275,7 +275,7 @@ int TICMP::sendEcho(std::span<const uint8_t> data)
     key.sequence = m_sequence;
     Answer answer;
     while (true) {
-        pollfd waiting {m_socket, POLLIN, 0};
+        pollfd waiting{m_socket, POLLIN, 0};
         int ready = ::poll(&waiting, 1, remainingMilliseconds(deadline));
         if (ready < 0 && errno != EINTR) {
             setSystemError(errno, "Cannot wait for the echo reply: ");
@@ -315,10 +315,10 @@ int TICMP::sendEcho(std::span<const uint8_t> data)
 bool TICMP::readPackets(const EchoKey &key, Answer &answer)
 {
     while (true) {
-        sockaddr_in from {};
-        iovec buffer {m_receiveBuffer.data(), m_receiveBuffer.size()};
+        sockaddr_in from{};
+        iovec buffer{m_receiveBuffer.data(), m_receiveBuffer.size()};
         alignas(cmsghdr) char control[64];
-        msghdr message {};
+        msghdr message{};
         message.msg_name = &from;
         message.msg_namelen = sizeof from;
         message.msg_iov = &buffer;
@@ -352,10 +352,10 @@ bool TICMP::readPackets(const EchoKey &key, Answer &answer)
 bool TICMP::readErrorQueue(const EchoKey &key, Answer &answer)
 {
     while (true) {
-        sockaddr_in target {};
-        iovec buffer {m_receiveBuffer.data(), m_receiveBuffer.size()};
+        sockaddr_in target{};
+        iovec buffer{m_receiveBuffer.data(), m_receiveBuffer.size()};
         alignas(cmsghdr) char control[256];
-        msghdr message {};
+        msghdr message{};
         message.msg_name = &target;
         message.msg_namelen = sizeof target;
         message.msg_iov = &buffer;
@@ -372,8 +372,8 @@ bool TICMP::readErrorQueue(const EchoKey &key, Answer &answer)
         }
         std::span<const uint8_t> request(m_receiveBuffer.data(), size_t(received));
         if (!error || request.size() < kIcmpHeaderSize || request[0] != kTypeEchoRequest
-            || (request[6] << 8 | request[7]) != key.sequence
-            || ntohl(target.sin_addr.s_addr) != key.target)
+                || (request[6] << 8 | request[7]) != key.sequence
+                || ntohl(target.sin_addr.s_addr) != key.target)
             continue;
         answer = {};
         answer.kind = Answer::Error;

@@ -69,7 +69,11 @@ struct TICMPHooks
 class TICMP
 {
 public:
-    enum class SocketKind { None, Raw, Datagram };
+    enum class SocketKind {
+        None,
+        Raw,
+        Datagram
+    };
 
     explicit TICMP(TICMPHooks hooks = {});
     ~TICMP();

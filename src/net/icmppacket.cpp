@@ -7,31 +7,31 @@ namespace veltrano::icmp {
 
 namespace {
 
-constexpr std::array<std::pair<int, const char *>, 24> kStatusTexts {{
-    {kSuccess, "No error"},
-    {kBufferTooSmall, "Buffer too small"},
-    {kDestNetUnreachable, "Destination network unreachable"},
-    {kDestHostUnreachable, "Destination host unreachable"},
-    {kDestProtUnreachable, "Destination protocol unreachable"},
-    {kDestPortUnreachable, "Destination port unreachable"},
-    {kNoResources, "No resources"},
-    {kBadOption, "Bad option"},
-    {kHwError, "Hardware error"},
-    {kPacketTooBig, "Packet too big"},
-    {kRequestTimedOut, "Request timed out"},
-    {kBadRequest, "Bad request"},
-    {kBadRoute, "Bad route"},
-    {kTtlExpiredTransit, "TTL expired in transit"},
-    {kTtlExpiredReassem, "TTL expired in reassembly"},
-    {kParamProblem, "Parameter problem"},
-    {kSourceQuench, "Source quench"},
-    {kOptionTooBig, "Option too big"},
-    {kBadDestination, "Bad Destination"},
-    {kAddrDeleted, "Address deleted"},
-    {kSpecMtuChange, "Spec MTU change"},
-    {kMtuChange, "MTU change"},
-    {kGeneralFailure, "General failure"},
-    {kPending, "Pending"},
+constexpr std::array<std::pair<int, const char *>, 24> kStatusTexts{{
+        {kSuccess, "No error"},
+        {kBufferTooSmall, "Buffer too small"},
+        {kDestNetUnreachable, "Destination network unreachable"},
+        {kDestHostUnreachable, "Destination host unreachable"},
+        {kDestProtUnreachable, "Destination protocol unreachable"},
+        {kDestPortUnreachable, "Destination port unreachable"},
+        {kNoResources, "No resources"},
+        {kBadOption, "Bad option"},
+        {kHwError, "Hardware error"},
+        {kPacketTooBig, "Packet too big"},
+        {kRequestTimedOut, "Request timed out"},
+        {kBadRequest, "Bad request"},
+        {kBadRoute, "Bad route"},
+        {kTtlExpiredTransit, "TTL expired in transit"},
+        {kTtlExpiredReassem, "TTL expired in reassembly"},
+        {kParamProblem, "Parameter problem"},
+        {kSourceQuench, "Source quench"},
+        {kOptionTooBig, "Option too big"},
+        {kBadDestination, "Bad Destination"},
+        {kAddrDeleted, "Address deleted"},
+        {kSpecMtuChange, "Spec MTU change"},
+        {kMtuChange, "MTU change"},
+        {kGeneralFailure, "General failure"},
+        {kPending, "Pending"},
 }};
 
 uint16_t readU16be(std::span<const uint8_t> bytes, size_t offset)
@@ -42,7 +42,7 @@ uint16_t readU16be(std::span<const uint8_t> bytes, size_t offset)
 uint32_t readU32be(std::span<const uint8_t> bytes, size_t offset)
 {
     return uint32_t(bytes[offset]) << 24 | uint32_t(bytes[offset + 1]) << 16
-        | uint32_t(bytes[offset + 2]) << 8 | uint32_t(bytes[offset + 3]);
+            | uint32_t(bytes[offset + 2]) << 8 | uint32_t(bytes[offset + 3]);
 }
 
 // One part of a numeric address; nothing when it is not a number or exceeds `limit`.
@@ -89,8 +89,8 @@ size_t ipHeaderLength(std::span<const uint8_t> packet)
 
 bool isIcmpError(uint8_t type)
 {
-    return type == kTypeDestUnreachable || type == kTypeSourceQuench
-        || type == kTypeTimeExceeded || type == kTypeParamProblem;
+    return type == kTypeDestUnreachable || type == kTypeSourceQuench || type == kTypeTimeExceeded
+            || type == kTypeParamProblem;
 }
 
 // Whether an ICMP header (ours, quoted back or answered) carries our identifier and sequence.
@@ -128,7 +128,7 @@ std::string ErrorString(int code)
 
 std::optional<uint32_t> parseNumericAddress(std::string_view text)
 {
-    std::array<uint32_t, 4> parts {};
+    std::array<uint32_t, 4> parts{};
     size_t count = 0;
     while (true) {
         size_t dot = text.find('.');
@@ -155,7 +155,7 @@ std::optional<uint32_t> parseNumericAddress(std::string_view text)
 std::string formatAddress(uint32_t address)
 {
     return std::to_string(address >> 24) + '.' + std::to_string(address >> 16 & 0xFF) + '.'
-        + std::to_string(address >> 8 & 0xFF) + '.' + std::to_string(address & 0xFF);
+            + std::to_string(address >> 8 & 0xFF) + '.' + std::to_string(address & 0xFF);
 }
 
 std::vector<uint8_t> echoRequestData(size_t size)
@@ -179,8 +179,8 @@ uint16_t internetChecksum(std::span<const uint8_t> bytes)
     return uint16_t(~sum);
 }
 
-std::vector<uint8_t> buildEchoRequest(uint16_t identifier, uint16_t sequence,
-                                      std::span<const uint8_t> data)
+std::vector<uint8_t> buildEchoRequest(
+        uint16_t identifier, uint16_t sequence, std::span<const uint8_t> data)
 {
     std::vector<uint8_t> packet(kIcmpHeaderSize + data.size());
     packet[0] = kTypeEchoRequest;
@@ -228,8 +228,8 @@ int statusForIcmpError(uint8_t type, uint8_t code)
     }
 }
 
-Answer readAnswer(std::span<const uint8_t> packet, bool hasIpHeader, uint32_t from,
-                  const EchoKey &key)
+Answer readAnswer(
+        std::span<const uint8_t> packet, bool hasIpHeader, uint32_t from, const EchoKey &key)
 {
     Answer answer;
     if (hasIpHeader) {

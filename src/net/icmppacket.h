@@ -80,8 +80,8 @@ constexpr uint8_t kTypeTimeExceeded = 11;
 constexpr uint8_t kTypeParamProblem = 12;
 
 // A whole echo request (header and data) with its checksum filled in.
-std::vector<uint8_t> buildEchoRequest(uint16_t identifier, uint16_t sequence,
-                                      std::span<const uint8_t> data);
+std::vector<uint8_t> buildEchoRequest(
+        uint16_t identifier, uint16_t sequence, std::span<const uint8_t> data);
 
 // The status an ICMP error message stands for (destination unreachable, time exceeded,
 // parameter problem, source quench), or kGeneralFailure for a type/code pair it has none for.
@@ -99,12 +99,16 @@ struct EchoKey
 // One received packet as it concerns our request.
 struct Answer
 {
-    enum Kind { Unrelated, EchoReply, Error };
+    enum Kind {
+        Unrelated,
+        EchoReply,
+        Error
+    };
     Kind kind = Unrelated;
-    int status = kSuccess;  // for Error: the status of the ICMP error message
-    uint32_t from = 0;      // the sender: the target, or the router that reported the error
-    uint8_t ttl = 0;        // TTL of the IP header when the packet had one, else 0
-    size_t dataSize = 0;    // bytes of echo data in a reply
+    int status = kSuccess; // for Error: the status of the ICMP error message
+    uint32_t from = 0; // the sender: the target, or the router that reported the error
+    uint8_t ttl = 0; // TTL of the IP header when the packet had one, else 0
+    size_t dataSize = 0; // bytes of echo data in a reply
 };
 
 // Reads one packet from an ICMP socket and matches it against `key`. With `hasIpHeader` (a raw
@@ -112,7 +116,7 @@ struct Answer
 // datagram socket) it starts with the ICMP header and `from` is the sender the socket reported.
 // Our own request looped back, replies to other programs or to an earlier request, and errors
 // about other packets are Unrelated; so is anything truncated or malformed.
-Answer readAnswer(std::span<const uint8_t> packet, bool hasIpHeader, uint32_t from,
-                  const EchoKey &key);
+Answer readAnswer(
+        std::span<const uint8_t> packet, bool hasIpHeader, uint32_t from, const EchoKey &key);
 
 } // namespace veltrano::icmp

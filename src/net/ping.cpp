@@ -6,9 +6,15 @@ TPing::TPing(QObject *parent, TICMPHooks hooks)
     : QObject(parent)
     , m_icmp(std::make_unique<TICMP>(std::move(hooks)))
 {
-    m_icmp->OnDisplay = [this](TICMP &icmp, const std::string &msg) { IcmpDisplay(icmp, msg); };
-    m_icmp->OnEchoRequest = [this](TICMP &icmp) { IcmpEchoRequest(icmp); };
-    m_icmp->OnEchoReply = [this](TICMP &icmp, int error) { IcmpEchoReply(icmp, error); };
+    m_icmp->OnDisplay = [this](TICMP &icmp, const std::string &msg) {
+        IcmpDisplay(icmp, msg);
+    };
+    m_icmp->OnEchoRequest = [this](TICMP &icmp) {
+        IcmpEchoRequest(icmp);
+    };
+    m_icmp->OnEchoReply = [this](TICMP &icmp, int error) {
+        IcmpEchoReply(icmp, error);
+    };
 }
 
 TPing::~TPing() = default;

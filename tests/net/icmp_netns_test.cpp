@@ -32,7 +32,9 @@ TICMPHooks hooksFor(TICMP::SocketKind kind)
 {
     TICMPHooks hooks;
     if (kind == TICMP::SocketKind::Datagram)
-        hooks.openSocket = [](int type) { return type == SOCK_RAW ? -EPERM : openIcmpSocket(type); };
+        hooks.openSocket = [](int type) {
+            return type == SOCK_RAW ? -EPERM : openIcmpSocket(type);
+        };
     return hooks;
 }
 
@@ -40,6 +42,17 @@ std::string kindName(TICMP::SocketKind kind)
 {
     return kind == TICMP::SocketKind::Raw ? "Raw" : "Datagram";
 }
+
+} // namespace
+
+namespace veltrano {
+void PrintTo(TICMP::SocketKind kind, std::ostream *out)
+{
+    *out << kindName(kind);
+}
+} // namespace veltrano
+
+namespace {
 
 class IcmpLab : public ::testing::Test
 {
@@ -56,16 +69,18 @@ protected:
                          << why;
         const std::string router = m_router->name();
         bool built = m_host->ip("link add v0 type veth peer name v1 netns " + router, why)
-            && m_host->ip("addr add 10.213.7.1/24 dev v0", why) && m_host->ip("link set v0 up", why)
-            && m_host->ip("route add 10.213.8.0/24 via 10.213.7.2", why)
-            && m_host->ip("route add 10.213.9.0/24 via 10.213.7.2", why)
-            && m_host->sysctl("net.ipv4.ping_group_range", "0 2147483647", why)
-            && m_router->ip("addr add 10.213.7.2/24 dev v1", why) && m_router->ip("link set v1 up", why)
-            && m_router->ip("link add v2 type veth peer name v3", why)
-            && m_router->ip("addr add 10.213.9.1/24 dev v2", why)
-            && m_router->ip("link set v2 up", why) && m_router->ip("link set v3 up", why)
-            && m_router->ip("route add unreachable 10.213.8.0/24", why)
-            && m_router->sysctl("net.ipv4.ip_forward", "1", why);
+                && m_host->ip("addr add 10.213.7.1/24 dev v0", why)
+                && m_host->ip("link set v0 up", why)
+                && m_host->ip("route add 10.213.8.0/24 via 10.213.7.2", why)
+                && m_host->ip("route add 10.213.9.0/24 via 10.213.7.2", why)
+                && m_host->sysctl("net.ipv4.ping_group_range", "0 2147483647", why)
+                && m_router->ip("addr add 10.213.7.2/24 dev v1", why)
+                && m_router->ip("link set v1 up", why)
+                && m_router->ip("link add v2 type veth peer name v3", why)
+                && m_router->ip("addr add 10.213.9.1/24 dev v2", why)
+                && m_router->ip("link set v2 up", why) && m_router->ip("link set v3 up", why)
+                && m_router->ip("route add unreachable 10.213.8.0/24", why)
+                && m_router->sysctl("net.ipv4.ip_forward", "1", why);
         if (!built)
             GTEST_SKIP() << "the test network cannot be built here: " << why;
     }
@@ -115,14 +130,15 @@ TEST_P(IcmpLabBySocket, SilentHostTimesOutWithinTheTimeoutPlus50ms)
         for (int echo = 0; echo < 3; ++echo) {
             Clock::time_point start = Clock::now();
             EXPECT_EQ(icmp.Ping(), 0);
-            auto blocked = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
+            auto blocked =
+                    std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
             EXPECT_EQ(icmp.ErrorCode(), 11010);
             EXPECT_EQ(icmp.ErrorString(), "Request timed out");
             EXPECT_GE(blocked.count(), 250'000);
             EXPECT_LE(blocked.count(), 300'000);
             RecordProperty("blocked_us_" + std::to_string(echo), int(blocked.count()));
             std::printf("%s echo to a silent host with a 250 ms time-out blocked %.1f ms\n",
-                        kindName(icmp.socketKind()).c_str(), double(blocked.count()) / 1000);
+                    kindName(icmp.socketKind()).c_str(), double(blocked.count()) / 1000);
         }
     });
 }
@@ -176,8 +192,10 @@ TEST_P(IcmpLabBySocket, DontFragmentFlagRefusesARequestLargerThanTheLink)
 }
 
 INSTANTIATE_TEST_SUITE_P(Sockets, IcmpLabBySocket,
-                         ::testing::Values(TICMP::SocketKind::Raw, TICMP::SocketKind::Datagram),
-                         [](const auto &info) { return kindName(info.param); });
+        ::testing::Values(TICMP::SocketKind::Raw, TICMP::SocketKind::Datagram),
+        [](const auto &info) {
+            return kindName(info.param);
+        });
 
 // A raw socket sees every ICMP packet of its namespace. With the kernel's own echo replies off,
 // forged replies to 127.0.0.1 stand for other programs' traffic and late replies.
@@ -193,17 +211,19 @@ TEST_F(IcmpLab, RawSocketCountsOnlyTheReplyToItsOwnRequest)
         auto forge = [&](std::vector<std::pair<uint16_t, uint16_t>> replies) {
             return std::thread([forger, replies] {
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
-                sockaddr_in to {};
+                sockaddr_in to{};
                 to.sin_family = AF_INET;
                 to.sin_addr.s_addr = htonl(0x7F000001);
                 for (auto [id, seq] : replies) {
-                    std::vector<uint8_t> packet = icmp::buildEchoRequest(id, seq, icmp::echoRequestData(56));
+                    std::vector<uint8_t> packet =
+                            icmp::buildEchoRequest(id, seq, icmp::echoRequestData(56));
                     packet[0] = icmp::kTypeEchoReply;
                     packet[2] = packet[3] = 0;
                     uint16_t sum = icmp::internetChecksum(packet);
                     packet[2] = uint8_t(sum >> 8);
                     packet[3] = uint8_t(sum);
-                    sendto(forger, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+                    sendto(forger, packet.data(), packet.size(), 0,
+                            reinterpret_cast<sockaddr *>(&to), sizeof to);
                 }
             });
         };
@@ -212,7 +232,8 @@ TEST_F(IcmpLab, RawSocketCountsOnlyTheReplyToItsOwnRequest)
         uint16_t id = icmp.identifier();
         uint16_t seq = uint16_t(icmp.sequence() + 1);
 
-        std::thread others = forge({{uint16_t(id + 1), seq}, {id, uint16_t(seq + 1)}, {id, uint16_t(seq - 1)}});
+        std::thread others =
+                forge({{uint16_t(id + 1), seq}, {id, uint16_t(seq + 1)}, {id, uint16_t(seq - 1)}});
         EXPECT_EQ(icmp.Ping(), 0);
         EXPECT_EQ(icmp.ErrorCode(), 11010);
         others.join();

@@ -59,8 +59,12 @@ TEST(Icmp, LoopbackAnswersWithoutANameLookUp)
         GTEST_SKIP() << "this process may open neither a raw nor an ICMP datagram socket";
 
     std::vector<std::string> events;
-    icmp.OnEchoRequest = [&](TICMP &) { events.push_back("request"); };
-    icmp.OnEchoReply = [&](TICMP &, int result) { events.push_back("reply " + std::to_string(result)); };
+    icmp.OnEchoRequest = [&](TICMP &) {
+        events.push_back("request");
+    };
+    icmp.OnEchoReply = [&](TICMP &, int result) {
+        events.push_back("reply " + std::to_string(result));
+    };
     icmp.SetAddress("127.0.0.1");
     icmp.SetTimeout(1000);
     for (int echo = 0; echo < 2; ++echo) {
@@ -76,7 +80,7 @@ TEST(Icmp, LoopbackAnswersWithoutANameLookUp)
     EXPECT_EQ(icmp.Reply().DataSize, 56);
     EXPECT_LT(icmp.Reply().RoundTripTime, 1000u);
     EXPECT_EQ(icmp.sequence(), 2);
-    EXPECT_EQ(events, (std::vector<std::string> {"request", "reply 1", "request", "reply 1"}));
+    EXPECT_EQ(events, (std::vector<std::string>{"request", "reply 1", "request", "reply 1"}));
 }
 
 TEST(Icmp, DecimalAddressResolvesWithoutALookUp)
@@ -97,8 +101,12 @@ TEST(Icmp, UnresolvableNameGivesBadDestinationAndIsTriedAgain)
     TICMP icmp(system.hooks());
     std::vector<std::string> shown;
     int echoEvents = 0;
-    icmp.OnDisplay = [&](TICMP &, const std::string &msg) { shown.push_back(msg); };
-    icmp.OnEchoRequest = [&](TICMP &) { ++echoEvents; };
+    icmp.OnDisplay = [&](TICMP &, const std::string &msg) {
+        shown.push_back(msg);
+    };
+    icmp.OnEchoRequest = [&](TICMP &) {
+        ++echoEvents;
+    };
     icmp.SetAddress("nowhere.invalid");
     for (int echo = 1; echo <= 2; ++echo) {
         EXPECT_EQ(icmp.Ping(), 0);
@@ -109,15 +117,16 @@ TEST(Icmp, UnresolvableNameGivesBadDestinationAndIsTriedAgain)
     EXPECT_FALSE(icmp.Resolved());
     EXPECT_EQ(icmp.HostIP(), "");
     EXPECT_EQ(echoEvents, 0);
-    EXPECT_EQ(shown, (std::vector<std::string> {"Unable to resolve nowhere.invalid", "Invalid host address",
-                                                "Unable to resolve nowhere.invalid", "Invalid host address"}));
+    EXPECT_EQ(shown,
+            (std::vector<std::string>{"Unable to resolve nowhere.invalid", "Invalid host address",
+                    "Unable to resolve nowhere.invalid", "Invalid host address"}));
 }
 
 TEST(Icmp, ResolutionIsKeptUntilTheAddressChanges)
 {
     FakeSystem system;
-    system.hosts["alpha"] = THostEntry {kLoopback, "alpha.example.test"};
-    system.hosts["beta"] = THostEntry {kLoopback + 1, "beta.example.test"};
+    system.hosts["alpha"] = THostEntry{kLoopback, "alpha.example.test"};
+    system.hosts["beta"] = THostEntry{kLoopback + 1, "beta.example.test"};
     TICMP icmp(system.hooks());
 
     icmp.SetAddress("alpha");
@@ -143,7 +152,9 @@ TEST(Icmp, WithoutAnySocketEchoesReportNoAnswerAndWhy)
     TICMP icmp(system.hooks());
     EXPECT_EQ(icmp.socketKind(), TICMP::SocketKind::None);
     std::vector<int> results;
-    icmp.OnEchoReply = [&](TICMP &, int result) { results.push_back(result); };
+    icmp.OnEchoReply = [&](TICMP &, int result) {
+        results.push_back(result);
+    };
     icmp.SetAddress("127.0.0.1");
     EXPECT_EQ(icmp.Ping(), 0);
     EXPECT_EQ(icmp.ErrorCode(), EACCES);
@@ -151,7 +162,7 @@ TEST(Icmp, WithoutAnySocketEchoesReportNoAnswerAndWhy)
     EXPECT_NE(why.find("CAP_NET_RAW (" + ErrorText(EPERM) + ")"), std::string::npos) << why;
     EXPECT_NE(why.find("ping_group_range (" + ErrorText(EACCES) + ")"), std::string::npos) << why;
     EXPECT_EQ(icmp.Reply().Address, 0u);
-    EXPECT_EQ(results, std::vector<int> {0});
+    EXPECT_EQ(results, std::vector<int>{0});
 
     // A later unresolvable address still reads as such, not as the missing socket.
     icmp.SetAddress("nowhere.invalid");
@@ -177,7 +188,7 @@ TEST(Icmp, DatagramSocketAnswersWhereTheSystemAllowsIt)
 TEST(Ping, ForwardsSettingsAndResultsAndEmitsTheEchoEvents)
 {
     FakeSystem system;
-    system.hosts["alpha"] = THostEntry {kLoopback, "alpha.example.test"};
+    system.hosts["alpha"] = THostEntry{kLoopback, "alpha.example.test"};
     TPing ping(nullptr, system.hooks());
     EXPECT_EQ(ping.Size(), 56);
     EXPECT_EQ(ping.Timeout(), 4000);
@@ -195,15 +206,17 @@ TEST(Ping, ForwardsSettingsAndResultsAndEmitsTheEchoEvents)
     QStringList events;
     QObject receiver;
     QObject::connect(&ping, &TPing::OnDisplay, &receiver,
-                     [&](TPing *sender, TICMP *icmp, const QString &msg) {
-                         EXPECT_EQ(sender, &ping);
-                         EXPECT_EQ(icmp, &ping.icmp());
-                         events << "display " + msg;
-                     });
-    QObject::connect(&ping, &TPing::OnEchoRequest, &receiver,
-                     [&](TPing *, TICMP *) { events << "request"; });
-    QObject::connect(&ping, &TPing::OnEchoReply, &receiver,
-                     [&](TPing *, TICMP *, int error) { events << "reply " + QString::number(error); });
+            [&](TPing *sender, TICMP *icmp, const QString &msg) {
+                EXPECT_EQ(sender, &ping);
+                EXPECT_EQ(icmp, &ping.icmp());
+                events << "display " + msg;
+            });
+    QObject::connect(&ping, &TPing::OnEchoRequest, &receiver, [&](TPing *, TICMP *) {
+        events << "request";
+    });
+    QObject::connect(&ping, &TPing::OnEchoReply, &receiver, [&](TPing *, TICMP *, int error) {
+        events << "reply " + QString::number(error);
+    });
 
     ping.SetAddress("nowhere.invalid");
     EXPECT_EQ(ping.Ping(), 0);
@@ -214,6 +227,7 @@ TEST(Ping, ForwardsSettingsAndResultsAndEmitsTheEchoEvents)
     EXPECT_EQ(ping.HostName(), "alpha.example.test");
     EXPECT_EQ(ping.HostIP(), "127.0.0.1");
     EXPECT_EQ(ping.Address(), "alpha");
-    EXPECT_EQ(events, (QStringList {"display Unable to resolve nowhere.invalid",
-                                    "display Invalid host address", "request", "reply 0"}));
+    EXPECT_EQ(events,
+            (QStringList{"display Unable to resolve nowhere.invalid",
+                    "display Invalid host address", "request", "reply 0"}));
 }

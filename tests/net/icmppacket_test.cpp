@@ -44,14 +44,14 @@ Bytes echo(uint8_t type, uint16_t id, uint16_t seq, size_t dataSize)
 Bytes icmpError(uint8_t type, uint8_t code, uint32_t requestTarget, uint16_t id, uint16_t seq)
 {
     Bytes quoted = withIpHeader(kSelf, requestTarget, 1, echo(kTypeEchoRequest, id, seq, 0));
-    Bytes packet {type, code, 0, 0, 0, 0, 0, 0};
+    Bytes packet{type, code, 0, 0, 0, 0, 0, 0};
     packet.insert(packet.end(), quoted.begin(), quoted.end());
     return packet;
 }
 
 EchoKey rawKey()
 {
-    return EchoKey {kTarget, kId, kSeq};
+    return EchoKey{kTarget, kId, kSeq};
 }
 
 } // namespace
@@ -90,8 +90,8 @@ TEST(IcmpAddress, ReadsEveryNumericFormWithoutALookUp)
 TEST(IcmpAddress, LeavesNamesAndMalformedNumbersToTheResolver)
 {
     for (const char *text : {"", "localhost", "host.invalid", "256.0.0.1", "1.2.3.4.5", "1.2.3.",
-                             ".1.2.3", "1..2", "4294967296", "1.16777216", " 1.2.3.4",
-                             "1.2.3.4 ", "08", "0x", "1.2.3.0x100", "-1", "１.2.3.4"})
+                 ".1.2.3", "1..2", "4294967296", "1.16777216", " 1.2.3.4", "1.2.3.4 ", "08", "0x",
+                 "1.2.3.0x100", "-1", "１.2.3.4"})
         EXPECT_FALSE(parseNumericAddress(text)) << '"' << text << '"';
 }
 
@@ -108,25 +108,25 @@ TEST(IcmpRequest, DataIsTheBannerCutOrPaddedWithBlanks)
 TEST(IcmpRequest, ChecksumMatchesKnownValuesAndVerifiesToZero)
 {
     // The example of RFC 1071: the sum is 0xDDF2, the checksum its complement.
-    Bytes sample {0x00, 0x01, 0xF2, 0x03, 0xF4, 0xF5, 0xF6, 0xF7};
+    Bytes sample{0x00, 0x01, 0xF2, 0x03, 0xF4, 0xF5, 0xF6, 0xF7};
     EXPECT_EQ(internetChecksum(sample), 0x220D);
-    EXPECT_EQ(internetChecksum(Bytes {0x01}), 0xFEFF); // an odd byte is the high half
-    EXPECT_EQ(internetChecksum(Bytes {}), 0xFFFF);
+    EXPECT_EQ(internetChecksum(Bytes{0x01}), 0xFEFF); // an odd byte is the high half
+    EXPECT_EQ(internetChecksum(Bytes{}), 0xFFFF);
 
     for (size_t size : {0, 1, 10, 45, 56, 1473}) {
         Bytes packet = buildEchoRequest(0xBEEF, 0x0102, echoRequestData(size));
         ASSERT_EQ(packet.size(), kIcmpHeaderSize + size);
         EXPECT_EQ(packet[0], kTypeEchoRequest);
         EXPECT_EQ(packet[1], 0);
-        EXPECT_EQ(Bytes(packet.begin() + 4, packet.begin() + 8), (Bytes {0xBE, 0xEF, 0x01, 0x02}));
+        EXPECT_EQ(Bytes(packet.begin() + 4, packet.begin() + 8), (Bytes{0xBE, 0xEF, 0x01, 0x02}));
         EXPECT_EQ(internetChecksum(packet), 0) << "size " << size;
     }
 }
 
 TEST(IcmpAnswer, AcceptsOnlyTheReplyToOurRequestFromOurTarget)
 {
-    Answer answer = readAnswer(withIpHeader(kTarget, kSelf, 57, echo(0, kId, kSeq, 56)), true, 0,
-                               rawKey());
+    Answer answer =
+            readAnswer(withIpHeader(kTarget, kSelf, 57, echo(0, kId, kSeq, 56)), true, 0, rawKey());
     EXPECT_EQ(answer.kind, Answer::EchoReply);
     EXPECT_EQ(answer.from, kTarget);
     EXPECT_EQ(answer.ttl, 57);
@@ -138,30 +138,45 @@ TEST(IcmpAnswer, AcceptsOnlyTheReplyToOurRequestFromOurTarget)
         Bytes packet;
     };
     const Case others[] = {
-        {"another program's identifier", withIpHeader(kTarget, kSelf, 64, echo(0, kId + 1, kSeq, 56))},
-        {"a late reply to our last request", withIpHeader(kTarget, kSelf, 64, echo(0, kId, kSeq - 1, 8))},
-        {"another host", withIpHeader(kRouter, kSelf, 64, echo(0, kId, kSeq, 56))},
-        {"our own request looped back", withIpHeader(kTarget, kSelf, 64, echo(8, kId, kSeq, 56))},
-        {"an error about another program's echo",
-         withIpHeader(kRouter, kSelf, 64, icmpError(3, 1, kTarget, kId + 1, kSeq))},
-        {"an error about an echo to another host",
-         withIpHeader(kRouter, kSelf, 64, icmpError(3, 1, kRouter, kId, kSeq))},
-        {"a redirect", withIpHeader(kRouter, kSelf, 64, icmpError(5, 1, kTarget, kId, kSeq))},
-        {"not IPv4", [] { Bytes p = withIpHeader(kTarget, kSelf, 64, echo(0, kId, kSeq, 8)); p[0] = 0x65; return p; }()},
-        {"a header length past the end", [] { Bytes p = withIpHeader(kTarget, kSelf, 64, echo(0, kId, kSeq, 0)); p[0] = 0x4F; return p; }()},
+            {"another program's identifier",
+                    withIpHeader(kTarget, kSelf, 64, echo(0, kId + 1, kSeq, 56))},
+            {"a late reply to our last request",
+                    withIpHeader(kTarget, kSelf, 64, echo(0, kId, kSeq - 1, 8))},
+            {"another host", withIpHeader(kRouter, kSelf, 64, echo(0, kId, kSeq, 56))},
+            {"our own request looped back",
+                    withIpHeader(kTarget, kSelf, 64, echo(8, kId, kSeq, 56))},
+            {"an error about another program's echo",
+                    withIpHeader(kRouter, kSelf, 64, icmpError(3, 1, kTarget, kId + 1, kSeq))},
+            {"an error about an echo to another host",
+                    withIpHeader(kRouter, kSelf, 64, icmpError(3, 1, kRouter, kId, kSeq))},
+            {"a redirect", withIpHeader(kRouter, kSelf, 64, icmpError(5, 1, kTarget, kId, kSeq))},
+            {"not IPv4",
+                    [] {
+                        Bytes p = withIpHeader(kTarget, kSelf, 64, echo(0, kId, kSeq, 8));
+                        p[0] = 0x65;
+                        return p;
+                    }()},
+            {"a header length past the end",
+                    [] {
+                        Bytes p = withIpHeader(kTarget, kSelf, 64, echo(0, kId, kSeq, 0));
+                        p[0] = 0x4F;
+                        return p;
+                    }()},
     };
     for (const Case &other : others)
-        EXPECT_EQ(readAnswer(other.packet, true, 0, rawKey()).kind, Answer::Unrelated) << other.what;
+        EXPECT_EQ(readAnswer(other.packet, true, 0, rawKey()).kind, Answer::Unrelated)
+                << other.what;
 }
 
 TEST(IcmpAnswer, DatagramSocketsLeaveTheIdentifierToTheSystemButNotTheSequence)
 {
-    EchoKey key {kTarget, std::nullopt, kSeq};
+    EchoKey key{kTarget, std::nullopt, kSeq};
     Answer answer = readAnswer(echo(0, 0x4321, kSeq, 10), false, kTarget, key);
     EXPECT_EQ(answer.kind, Answer::EchoReply);
     EXPECT_EQ(answer.ttl, 0);
     EXPECT_EQ(answer.dataSize, 10u);
-    EXPECT_EQ(readAnswer(echo(0, 0x4321, kSeq + 1, 10), false, kTarget, key).kind, Answer::Unrelated);
+    EXPECT_EQ(
+            readAnswer(echo(0, 0x4321, kSeq + 1, 10), false, kTarget, key).kind, Answer::Unrelated);
     EXPECT_EQ(readAnswer(echo(0, 0x4321, kSeq, 10), false, kRouter, key).kind, Answer::Unrelated);
 }
 
@@ -173,14 +188,23 @@ TEST(IcmpAnswer, ErrorsAboutOurRequestCarryTheirStatusAndReporter)
         int status;
     };
     const Case cases[] = {
-        {3, 0, kDestNetUnreachable}, {3, 1, kDestHostUnreachable}, {3, 2, kDestProtUnreachable},
-        {3, 3, kDestPortUnreachable}, {3, 4, kPacketTooBig}, {3, 5, kBadRoute},
-        {3, 10, kDestHostUnreachable}, {3, 13, kDestHostUnreachable}, {11, 0, kTtlExpiredTransit},
-        {11, 1, kTtlExpiredReassem}, {12, 0, kParamProblem}, {4, 0, kSourceQuench},
+            {3, 0, kDestNetUnreachable},
+            {3, 1, kDestHostUnreachable},
+            {3, 2, kDestProtUnreachable},
+            {3, 3, kDestPortUnreachable},
+            {3, 4, kPacketTooBig},
+            {3, 5, kBadRoute},
+            {3, 10, kDestHostUnreachable},
+            {3, 13, kDestHostUnreachable},
+            {11, 0, kTtlExpiredTransit},
+            {11, 1, kTtlExpiredReassem},
+            {12, 0, kParamProblem},
+            {4, 0, kSourceQuench},
     };
     for (const Case &c : cases) {
-        Answer answer = readAnswer(withIpHeader(kRouter, kSelf, 63, icmpError(c.type, c.code, kTarget, kId, kSeq)),
-                                   true, 0, rawKey());
+        Answer answer = readAnswer(
+                withIpHeader(kRouter, kSelf, 63, icmpError(c.type, c.code, kTarget, kId, kSeq)),
+                true, 0, rawKey());
         EXPECT_EQ(answer.kind, Answer::Error) << int(c.type) << '/' << int(c.code);
         EXPECT_EQ(answer.status, c.status) << int(c.type) << '/' << int(c.code);
         EXPECT_EQ(answer.from, kRouter);
@@ -190,8 +214,8 @@ TEST(IcmpAnswer, ErrorsAboutOurRequestCarryTheirStatusAndReporter)
 TEST(IcmpAnswer, TruncatedPacketsAreUnrelatedAndReadInBounds)
 {
     const Bytes whole[] = {
-        withIpHeader(kTarget, kSelf, 64, echo(0, kId, kSeq, 0)),
-        withIpHeader(kRouter, kSelf, 64, icmpError(3, 1, kTarget, kId, kSeq)),
+            withIpHeader(kTarget, kSelf, 64, echo(0, kId, kSeq, 0)),
+            withIpHeader(kRouter, kSelf, 64, icmpError(3, 1, kTarget, kId, kSeq)),
     };
     for (const Bytes &packet : whole) {
         ASSERT_NE(readAnswer(packet, true, 0, rawKey()).kind, Answer::Unrelated);

@@ -1,7 +1,10 @@
 #include "netns.h"
 
 #include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <thread>
 
 #include <fcntl.h>
@@ -28,10 +31,36 @@ bool runCommand(const std::string &command, std::string &failure)
     return false;
 }
 
+namespace {
+
+constexpr std::string_view kPrefix = "vltr-icmp-";
+
+// Namespaces left by a test process that died before it could delete them: their names carry
+// the process id, and only those of processes that no longer exist are removed.
+void removeAbandonedNamespaces()
+{
+    std::error_code ec;
+    for (const auto &entry : std::filesystem::directory_iterator("/var/run/netns", ec)) {
+        std::string name = entry.path().filename().string();
+        if (!name.starts_with(kPrefix))
+            continue;
+        pid_t pid = pid_t(std::atoi(name.c_str() + kPrefix.size()));
+        if (pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH) {
+            std::string ignored;
+            runCommand("ip netns delete " + name, ignored);
+        }
+    }
+}
+
+} // namespace
+
 std::unique_ptr<NetNamespace> NetNamespace::create(std::string &whyNot)
 {
-    static std::atomic<int> counter {0};
-    std::string name = "vltr-icmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    static std::atomic<int> counter{0};
+    if (counter == 0)
+        removeAbandonedNamespaces();
+    std::string name =
+            std::string(kPrefix) + std::to_string(::getpid()) + "-" + std::to_string(counter++);
     if (!runCommand("ip netns add " + name, whyNot))
         return nullptr;
     std::unique_ptr<NetNamespace> ns(new NetNamespace(name));
@@ -42,8 +71,7 @@ std::unique_ptr<NetNamespace> NetNamespace::create(std::string &whyNot)
 
 NetNamespace::NetNamespace(std::string name)
     : m_name(std::move(name))
-{
-}
+{ }
 
 NetNamespace::~NetNamespace()
 {
@@ -56,11 +84,11 @@ bool NetNamespace::ip(const std::string &args, std::string &failure) const
     return runCommand("ip -n " + m_name + " " + args, failure);
 }
 
-bool NetNamespace::sysctl(const std::string &key, const std::string &value,
-                          std::string &failure) const
+bool NetNamespace::sysctl(
+        const std::string &key, const std::string &value, std::string &failure) const
 {
-    return runCommand("ip netns exec " + m_name + " sysctl -qw '" + key + "=" + value + "'",
-                      failure);
+    return runCommand(
+            "ip netns exec " + m_name + " sysctl -qw '" + key + "=" + value + "'", failure);
 }
 
 bool NetNamespace::runInside(const std::function<void()> &fn) const
