@@ -1,0 +1,389 @@
+#include "window/mainform.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialogButtonBox>
+#include <QFontDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include "engine/myutils.h"
+#include "util/error.h"
+#include "util/resstr.h"
+#include "widgets/enhlistview.h"
+#include "widgets/msgbox.h"
+#include "widgets/possaver.h"
+#include "window/findanimation.h"
+#include "window/historypage.h"
+#include "window/optionspage.h"
+#include "window/resultlist.h"
+#include "window/searchpage.h"
+
+namespace veltrano {
+namespace {
+
+constexpr int kPageControlHeight = 178;
+constexpr int kPanelWidth = 92;
+constexpr const char *kWindowKey = "\\Software\\Calderwick\\Drellmoor\\Veltrano";
+// Shown by the proxy button while searches can only run on this machine's cache.
+constexpr const char *kLocalOnlyText = "目前只能搜尋本機的快取資料，尚未提供代理伺服器(遠端搜尋)模式。";
+
+QString qs(const std::string &text)
+{
+    return QString::fromStdString(text);
+}
+
+} // namespace
+
+TMainForm::TMainForm(TSetupInfo &setup, TCommonInfo &common, std::string programFolder, QWidget *parent)
+    : QMainWindow(parent)
+    , m_setup(setup)
+    , m_common(common)
+    , m_programFolder(std::move(programFolder))
+    , m_cacheRoot(m_programFolder + "Cache/")
+    , m_programCodePage(CodePage::programDefault())
+{
+    m_conds[0].Logic = clAnd;
+    setWindowTitle(QStringLiteral("Veltrano"));
+    createImages();
+    createPages();
+    createPanel();
+    createResultList();
+    createStatusBar();
+    m_posSaver = new TFormPosSaver(this);
+    m_posSaver->RegKey = kWindowKey;
+    m_posSaver->DesignRes = 96;
+    resize(606, 512 + statusBar()->sizeHint().height());
+}
+
+TMainForm::~TMainForm()
+{
+    // A window torn down under a running search (never through a user's close) leaves the
+    // worker to end on its own; its hand-offs find the window gone.
+    if (m_worker)
+        m_worker->Terminate();
+}
+
+void TMainForm::createImages()
+{
+    m_locationImages.add(QIcon(images::network()));
+    m_locationImages.add(QIcon(images::computers()));
+    m_locationImages.add(QIcon(images::clock()));
+    m_smallImages.add(QIcon(images::file()));
+    m_smallImages.add(QIcon(images::folder()));
+}
+
+void TMainForm::createPages()
+{
+    m_pages = new QTabWidget;
+    m_searchPage = new TSearchPage(&m_locationImages);
+    m_optionsPage = new TOptionsPage(m_setup);
+    m_historyPage = new THistoryPage(&m_locationImages, m_programCodePage);
+    m_pages->addTab(m_searchPage, QStringLiteral("名稱及位置"));
+    m_pages->addTab(m_optionsPage, QStringLiteral("條件選項"));
+    m_pages->addTab(m_historyPage, QStringLiteral("歷史"));
+    m_pages->setFixedHeight(kPageControlHeight);
+
+    connect(m_optionsPage, &TOptionsPage::viewStyleChosen, this, [this](int style) {
+        if (style == kViewStyleList)
+            RadioButton1Click();
+        else
+            RadioButton2Click();
+    });
+    connect(m_optionsPage, &TOptionsPage::fontClicked, this, &TMainForm::BitBtn7Click);
+    connect(m_optionsPage, &TOptionsPage::proxyClicked, this, &TMainForm::ProxyClick);
+    connect(m_historyPage, &THistoryPage::recalled, this, &TMainForm::recallHistory);
+    connect(m_historyPage, &THistoryPage::recentTextsChanged, this, &TMainForm::showRecentTexts);
+}
+
+void TMainForm::createPanel()
+{
+    auto *panel = new QWidget;
+    panel->setFixedWidth(kPanelWidth);
+    auto *column = new QVBoxLayout(panel);
+    column->setContentsMargins(0, 4, 0, 4);
+    column->setSpacing(6);
+    m_animate = new TAnimate(panel);
+    m_search = new QPushButton(QStringLiteral("搜尋"), panel);
+    m_stop = new QPushButton(QStringLiteral("停止"), panel);
+    m_clear = new QPushButton(QStringLiteral("清理"), panel);
+    m_search->setDefault(true);
+    m_search->setAutoDefault(true);
+    m_stop->setAutoDefault(false);
+    m_clear->setAutoDefault(false);
+    column->addWidget(m_animate, 0, Qt::AlignHCenter);
+    column->addSpacing(8);
+    for (QPushButton *button : {m_search, m_stop, m_clear})
+        column->addWidget(button);
+    column->addStretch(1);
+    connect(m_search, &QPushButton::clicked, this, &TMainForm::BitBtn1Click);
+    connect(m_stop, &QPushButton::clicked, this, &TMainForm::BitBtn2Click);
+    connect(m_clear, &QPushButton::clicked, this, &TMainForm::BitBtn3Click);
+
+    // The page control takes the width the panel leaves; the panel keeps 8 pixels to each side.
+    auto *top = new QHBoxLayout;
+    top->setContentsMargins(4, 4, 8, 0);
+    top->setSpacing(8);
+    top->addWidget(m_pages, 1);
+    top->addWidget(panel);
+    auto *central = new QWidget;
+    auto *rows = new QVBoxLayout(central);
+    rows->setContentsMargins(0, 0, 0, 0);
+    rows->setSpacing(8);
+    rows->addLayout(top);
+    setCentralWidget(central);
+}
+
+void TMainForm::createResultList()
+{
+    m_listView = new TEnhListView;
+    setupResultList(m_listView, &m_smallImages);
+    m_listView->Loaded();
+    static_cast<QVBoxLayout *>(centralWidget()->layout())->addWidget(m_listView, 1);
+    m_intake = std::make_unique<ResultIntake>(m_listView, m_smallImages, m_extList);
+}
+
+void TMainForm::createStatusBar()
+{
+    m_panel0 = new QLabel;
+    m_panel1 = new QLabel;
+    m_panel0->setFixedWidth(200);
+    m_panel1->setMinimumWidth(0);
+    m_panel1->resize(409, m_panel1->height());
+    statusBar()->addWidget(m_panel0);
+    statusBar()->addWidget(m_panel1, 1);
+    statusBar()->setSizeGripEnabled(true);
+}
+
+void TMainForm::FormCreate()
+{
+    m_worker = nullptr;
+    m_historyPage->load(m_programFolder);
+    applyFont();
+    m_optionsPage->loadFromSettings();
+    if (m_setup.ViewStyle == kViewStyleList)
+        RadioButton1Click();
+    else
+        RadioButton2Click();
+    m_searchPage->setStartValues();
+    buildLocationList();
+    // Searches run on this machine's cache; the remote search server comes with the transfer
+    // window, so a stored remote source is not acted on yet.
+    m_searching = false;
+}
+
+void TMainForm::buildLocationList()
+{
+    std::vector<std::string> entries;
+    try {
+        entries = veltrano::buildLocationList(m_cacheRoot, CodePage::forCache(m_cacheRoot));
+    } catch (const std::exception &error) {
+        entries = {kAllCachedData, "Net", "Expanded"};
+        MsgBox(this, error.what(), mkError);
+    }
+    m_searchPage->setLocations(entries);
+}
+
+void TMainForm::applyFont()
+{
+    QFont font(QString::fromStdString(m_programCodePage.toUtf8(m_setup.FontName)));
+    if (m_setup.FontSize > 0)
+        font.setPointSize(m_setup.FontSize);
+    setFont(font);
+}
+
+QString TMainForm::statusText(int panel) const
+{
+    return panel == 0 ? m_panel0->text() : m_panel1->text();
+}
+
+void TMainForm::showRecentTexts()
+{
+    for (int row = 0; row < int(kConditionRows); ++row)
+        m_searchPage->setRecentTexts(row, m_historyPage->recentTexts(row));
+}
+
+void TMainForm::recallHistory(const RecalledRows &rows)
+{
+    m_searchPage->applyRecall(rows);
+    m_pages->setCurrentWidget(m_searchPage);
+}
+
+void TMainForm::BitBtn1Click()
+{
+    if (m_searching) {
+        MsgBoxRes(this, kStrStopFirst, mkInformation);
+        return;
+    }
+    m_searchPage->readConditions(m_conds);
+    try {
+        CheckConditions(m_conds);
+    } catch (const std::exception &error) {
+        MsgBox(this, error.what(), mkError);
+        return;
+    }
+    const std::string startFolder = m_searchPage->locationIndex() <= 0
+                                  ? m_cacheRoot
+                                  : startFolderOf(m_cacheRoot, m_searchPage->locationText());
+    int32_t options = 0;
+    int32_t minHits = 0;
+    if (m_setup.OnlyShowFolder)
+        options |= soOnlyShowFolder;
+    if (m_setup.HitNum) {
+        options |= soHitNum;
+        minHits = m_setup.HitNumValue;
+    }
+    if (m_setup.ClearBeforeFind)
+        BitBtn3Click();
+    if (m_setup.HitNoFind)
+        options |= soHitNoFind;
+    if (m_setup.HitExclusive)
+        options |= soHitExclusive;
+    if (m_setup.OnlyFolderName)
+        options |= soOnlyFolderName;
+
+    m_historyPage->recordSearch(m_searchPage->displayedTexts());
+    m_panel0->clear();
+    m_animate->setActive(true);
+    m_searching = true;
+    startLocalSearch(startFolder, options, minHits);
+}
+
+void TMainForm::startLocalSearch(const std::string &startFolder, int32_t options, int32_t minHits)
+{
+    // The hand-offs run on the window thread while the worker waits. The application object is
+    // their context, and the handlers check that the window still exists.
+    QPointer<TMainForm> self(this);
+    auto synchronize = [](const std::function<void()> &call) {
+        QMetaObject::invokeMethod(
+            qApp,
+            [&call] {
+                try {
+                    call();
+                } catch (...) {
+                    // A handler's failure must not reach the event loop; the search goes on.
+                }
+            },
+            Qt::BlockingQueuedConnection);
+    };
+    auto worker = std::make_unique<TObjSearch>(startFolder, options, minHits, m_conds,
+                                               CodePage::forCache(m_cacheRoot), synchronize);
+    worker->ScanThreads = m_scanThreads;
+    worker->OnHits = [self](TObjSearch &sender, const std::vector<TObjSearch::THit> &hits) {
+        if (self)
+            self->OnHits(sender, hits);
+    };
+    worker->OnNode = [self](TObjSearch &sender) {
+        if (self)
+            self->OnNode(sender);
+    };
+    worker->OnEnd = [self](TObjSearch &sender) {
+        if (self)
+            self->OnEnd(sender);
+    };
+    m_worker = TObjSearch::Launch(std::move(worker));
+}
+
+void TMainForm::OnHits(TObjSearch &sender, const std::vector<TObjSearch::THit> &hits)
+{
+    const CodePage &cp = sender.codePage();
+    const std::string key = sender.CurNodeFolder() + cp.toUtf8(sender.CurNodeName());
+    for (const TObjSearch::THit &hit : hits)
+        m_intake->addHit(hit.Item, sender.CurNodeName(), key, cp);
+    m_intake->flush();
+    m_panel0->setText(qs(FmtResStr(kStrItemsFound, std::to_string(m_listView->model()->count()))));
+}
+
+void TMainForm::OnNode(TObjSearch &sender)
+{
+    m_panel1->setText(qs(FmtResStr(kStrFiles, std::to_string(sender.FileCount()))
+                         + FmtResStr(kStrFolders, std::to_string(sender.FolderCount()))));
+}
+
+void TMainForm::OnEnd(TObjSearch &)
+{
+    m_animate->setActive(false);
+    m_searching = false;
+    m_worker = nullptr;
+    m_panel0->setText(qs(FmtResStr(kStrItemsFoundTotal, std::to_string(m_listView->model()->count()))));
+    emit searchEnded();
+}
+
+void TMainForm::BitBtn2Click()
+{
+    if (m_worker)
+        m_worker->Terminate();
+}
+
+void TMainForm::BitBtn3Click()
+{
+    m_listView->BeginUpdate();
+    m_listView->model()->clear();
+    m_listView->EndUpdate();
+}
+
+void TMainForm::RadioButton1Click()
+{
+    m_setup.ViewStyle = kViewStyleList;
+    m_listView->setViewStyle(kViewStyleList);
+}
+
+void TMainForm::RadioButton2Click()
+{
+    m_setup.ViewStyle = kViewStyleDetails;
+    m_listView->setViewStyle(kViewStyleDetails);
+}
+
+void TMainForm::BitBtn7Click()
+{
+    if (!m_fontDialog) {
+        m_fontDialog = new QFontDialog(this);
+        m_fontDialog->setOption(QFontDialog::DontUseNativeDialog);
+        if (auto *buttons = m_fontDialog->findChild<QDialogButtonBox *>()) {
+            QPushButton *apply = buttons->addButton(QDialogButtonBox::Apply);
+            apply->setText(QStringLiteral("套用"));
+            connect(apply, &QPushButton::clicked, this,
+                    [this] { FontDialogApply(m_fontDialog->currentFont()); });
+        }
+    }
+    if (m_fontDialog->exec() == QDialog::Accepted)
+        FontDialogApply(m_fontDialog->selectedFont());
+}
+
+void TMainForm::FontDialogApply(const QFont &font)
+{
+    copyText(m_setup.FontName, m_programCodePage.fromUtf8Lossy(font.family().toStdString()),
+             m_programCodePage);
+    m_setup.FontSize = font.pointSize() > 0 ? font.pointSize() : m_setup.FontSize;
+    applyFont();
+}
+
+void TMainForm::ProxyClick()
+{
+    MsgBox(this, kLocalOnlyText, mkInformation);
+}
+
+void TMainForm::closeEvent(QCloseEvent *event)
+{
+    if (m_worker) {
+        MsgBoxRes(this, kStrStopFirst, mkInformation);
+        event->ignore();
+        return;
+    }
+    try {
+        m_historyPage->save(m_programFolder);
+    } catch (const std::exception &error) {
+        // The recent-text files could not be written: the window stays open.
+        MsgBox(this, error.what(), mkError);
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+} // namespace veltrano

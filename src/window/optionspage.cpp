@@ -1,0 +1,134 @@
+#include "window/optionspage.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+
+#include "engine/setupinfo.h"
+
+namespace veltrano {
+namespace {
+
+// Captions by Tag.
+constexpr std::array<const char *, 7> kCaptions = {
+    "只顯現有相關檔案的資料夾", "搜尋前先清理", "目錄中命中則不深入搜尋", "同目錄命中互斥",
+    "只比對目錄名稱",           "同目錄中命中數必須大於", "即時快取資料顯示",
+};
+
+uint8_t &settingOfTag(TSetupInfo &setup, int tag)
+{
+    switch (tag) {
+    case 1:
+        return setup.OnlyShowFolder;
+    case 2:
+        return setup.ClearBeforeFind;
+    case 3:
+        return setup.HitNoFind;
+    case 4:
+        return setup.HitExclusive;
+    case 5:
+        return setup.OnlyFolderName;
+    case 6:
+        return setup.HitNum;
+    default:
+        return setup.OnlineShow;
+    }
+}
+
+} // namespace
+
+TOptionsPage::TOptionsPage(TSetupInfo &setup, QWidget *parent)
+    : QWidget(parent)
+    , m_setup(setup)
+{
+    createBoxes();
+    createButtons();
+}
+
+void TOptionsPage::createBoxes()
+{
+    auto *grid = new QGridLayout(this);
+    grid->setContentsMargins(8, 6, 8, 6);
+    grid->setHorizontalSpacing(12);
+    grid->setVerticalSpacing(2);
+    // Two columns: the search options on the left, the list options on the right.
+    constexpr std::array<std::pair<int, int>, 7> kPlace = {
+        std::pair {0, 0}, {0, 1}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {1, 1}};
+    for (int tag = 1; tag <= 7; ++tag) {
+        auto *box = new QCheckBox(QString::fromUtf8(kCaptions[size_t(tag - 1)]), this);
+        box->setProperty("Tag", tag);
+        m_boxes[size_t(tag - 1)] = box;
+        connect(box, &QCheckBox::clicked, this, [this, box] { OnlyShowFolderCheckBoxClick(box); });
+        if (tag == 6)
+            continue;
+        grid->addWidget(box, kPlace[size_t(tag - 1)].first, kPlace[size_t(tag - 1)].second);
+    }
+    m_hitNum = new QSpinBox(this);
+    m_hitNum->setRange(1, 10000);
+    m_hitNum->setValue(100);
+    auto *hitRow = new QHBoxLayout;
+    hitRow->setSpacing(4);
+    hitRow->addWidget(m_boxes[5]);
+    hitRow->addWidget(m_hitNum);
+    hitRow->addStretch(1);
+    grid->addLayout(hitRow, 4, 0);
+    connect(m_hitNum, &QSpinBox::valueChanged, this, &TOptionsPage::HitNumCSpinEditChange);
+    grid->setColumnStretch(1, 1);
+    grid->setRowStretch(5, 1);
+}
+
+void TOptionsPage::createButtons()
+{
+    auto *grid = static_cast<QGridLayout *>(layout());
+    auto *view = new QGroupBox(this);
+    auto *viewRow = new QHBoxLayout(view);
+    viewRow->setContentsMargins(6, 2, 6, 2);
+    m_list = new QRadioButton(QStringLiteral("清單"), view);
+    m_details = new QRadioButton(QStringLiteral("詳細資料"), view);
+    viewRow->addWidget(m_list);
+    viewRow->addWidget(m_details);
+    grid->addWidget(view, 2, 1);
+    connect(m_list, &QRadioButton::clicked, this, [this] { emit viewStyleChosen(kViewStyleList); });
+    connect(m_details, &QRadioButton::clicked, this,
+            [this] { emit viewStyleChosen(kViewStyleDetails); });
+
+    auto *buttons = new QHBoxLayout;
+    m_font = new QPushButton(QStringLiteral("字型"), this);
+    m_proxy = new QPushButton(QStringLiteral("代理伺服器"), this);
+    for (QPushButton *button : {m_font, m_proxy}) {
+        button->setAutoDefault(false);
+        buttons->addWidget(button);
+    }
+    buttons->addStretch(1);
+    grid->addLayout(buttons, 3, 1, 2, 1, Qt::AlignBottom);
+    connect(m_font, &QPushButton::clicked, this, &TOptionsPage::fontClicked);
+    connect(m_proxy, &QPushButton::clicked, this, &TOptionsPage::proxyClicked);
+}
+
+void TOptionsPage::loadFromSettings()
+{
+    for (int tag = 1; tag <= 7; ++tag)
+        checkBox(tag)->setChecked(settingOfTag(m_setup, tag) != 0);
+    const QSignalBlocker blocker(m_hitNum);
+    m_hitNum->setValue(m_setup.HitNumValue);
+    if (m_setup.ViewStyle == kViewStyleList)
+        m_list->setChecked(true);
+    else
+        m_details->setChecked(true);
+}
+
+void TOptionsPage::OnlyShowFolderCheckBoxClick(QCheckBox *box)
+{
+    settingOfTag(m_setup, box->property("Tag").toInt()) = box->isChecked() ? 1 : 0;
+}
+
+void TOptionsPage::HitNumCSpinEditChange(int value)
+{
+    m_setup.HitNumValue = value;
+}
+
+} // namespace veltrano

@@ -1,0 +1,76 @@
+#include "window/resultlist.h"
+
+#include <array>
+
+#include "util/datetime.h"
+#include "widgets/enhlistview.h"
+#include "widgets/fileicons.h"
+
+namespace veltrano {
+
+void setupResultList(TEnhListView *list, const TImageList *images)
+{
+    std::vector<TEnhListModel::Column> columns = {
+        {QStringLiteral("名稱"), 172, Qt::AlignLeft, false},
+        {QStringLiteral("副檔名"), 64, Qt::AlignLeft, true},
+        {QStringLiteral("大小(KB)"), 75, Qt::AlignRight, false},
+        {QStringLiteral("目錄"), 100, Qt::AlignLeft, true},
+        {QStringLiteral("位置"), 100, Qt::AlignLeft, true},
+        {QStringLiteral("修改日期"), 100, Qt::AlignRight, false},
+    };
+    list->setColumns(std::move(columns), 1, {true});
+    list->setImages(images);
+    list->setMultiSelect(true);
+    list->AutoColumnSort = acsSortToggle;
+    list->AutoResort = false;
+    list->setShowSortArrows(true);
+    list->setReverseSortArrows(true);
+    list->SaveSettings.AutoSave = true;
+    list->SaveSettings.RegistryKey = kResultListKey;
+    // ListViewSortItems: sizes as numbers, dates as date-times, the rest as text.
+    list->OnSortItems = [](const TEnhListModel &, RowId, RowId, int sortColumn, TSortAs &sortAs, int &) {
+        if (sortColumn == rcSize - 1)
+            sortAs = saNumeric;
+        else if (sortColumn == rcDate - 1)
+            sortAs = saDateTime;
+        else
+            sortAs = saString;
+    };
+}
+
+ResultIntake::ResultIntake(TEnhListView *list, TImageList &images, TExtList &extList)
+    : m_list(list)
+    , m_images(images)
+    , m_extList(extList)
+{
+}
+
+void ResultIntake::addHit(const TItemData &item, std::string_view nodeName, std::string_view nodeKey,
+                          const CodePage &cp)
+{
+    const std::string_view path = item.name();
+    const size_t slash = cp.rfindChar(path, '\\');
+    const size_t cut = slash == std::string_view::npos ? 0 : slash + 1;
+    const std::string name = cp.toUtf8(path.substr(cut));
+    const std::string folder = cp.toUtf8(path.substr(0, cut));
+    const std::string location = cp.toUtf8(nodeName);
+    const std::string date = formatDateTime(item.Time);
+
+    int image = kFolderImage;
+    std::string_view ext;
+    std::string size;
+    if (!item.isDirectory()) {
+        image = FileIconIndex(name, m_images, m_extList);
+        ext = dottedExtension(name);
+        size = std::to_string(item.Size >> 10);
+    }
+    const std::array<std::string_view, rcCount> cells = {name, ext, size, folder, location, date, nodeKey};
+    m_list->model()->stage(image, cells);
+}
+
+void ResultIntake::flush()
+{
+    m_list->model()->flush();
+}
+
+} // namespace veltrano

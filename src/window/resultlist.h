@@ -1,0 +1,54 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "engine/indexscan.h"
+#include "util/codepage.h"
+
+namespace veltrano {
+
+class TEnhListView;
+class TImageList;
+struct TExtList;
+
+// The result list's columns, by position: the five shown sub-items follow the caption, the
+// node key is a hidden sixth value.
+enum ResultColumn {
+    rcName,
+    rcExt,
+    rcSize,
+    rcFolder,
+    rcLocation,
+    rcDate,
+    rcResultKey,
+    rcCount
+};
+constexpr const char *kResultListKey = "\\Software\\Calderwick\\Drellmoor\\Veltrano\\ListView";
+constexpr int kFileImage = 0;
+constexpr int kFolderImage = 1;
+
+// Sets up the result list: columns and widths, sorting by header click with reversed arrows,
+// the comparison of each column, and the layout saved in the per-user store.
+void setupResultList(TEnhListView *list, const TImageList *images);
+
+// Turns hits into result rows. Rows are staged one hit at a time and shown together at
+// flush(), so a batch of hits costs the view one insertion.
+class ResultIntake
+{
+public:
+    ResultIntake(TEnhListView *list, TImageList &images, TExtList &extList);
+
+    // One hit of the node `nodeName` (code-page bytes) whose cache files are nodeKey (UTF-8).
+    // item.Name is the hit's full path in the cache's code page.
+    void addHit(const TItemData &item, std::string_view nodeName, std::string_view nodeKey,
+                const CodePage &cp);
+    void flush();
+
+private:
+    TEnhListView *m_list;
+    TImageList &m_images;
+    TExtList &m_extList;
+};
+
+} // namespace veltrano
