@@ -1,14 +1,8 @@
 #include "engine/cachewriter.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <fstream>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include "engine/filebytes.h"
 #include "util/bytereader.h"
 #include "util/error.h"
 #include "util/resstr.h"
@@ -19,6 +13,11 @@ namespace {
 void append(std::vector<unsigned char> &out, const unsigned char *p, size_t n)
 {
     out.insert(out.end(), p, p + n);
+}
+
+std::string_view asText(const std::vector<unsigned char> &bytes)
+{
+    return {reinterpret_cast<const char *>(bytes.data()), bytes.size()};
 }
 
 // Text fields of the index pair hold a NUL-terminated text whose length, NUL included, is a
@@ -59,9 +58,10 @@ void IndexPairWriter::addDirectory(std::string_view path, const std::vector<Cach
 void IndexPairWriter::write(const std::string &folder, std::string_view cacheName, const CodePage &cp) const
 {
     const std::filesystem::path base = std::filesystem::path(folder) / cp.toUtf8(cacheName);
+    std::filesystem::create_directories(folder);
     // The entry list goes first: a reader that finds the new directory index finds its entries.
-    writeFileAtomically(base.string() + ".LST", m_lst.data(), m_lst.size());
-    writeFileAtomically(base.string() + ".IDX", m_idx.data(), m_idx.size());
+    writeFileAtomically(base.string() + ".LST", asText(m_lst));
+    writeFileAtomically(base.string() + ".IDX", asText(m_idx));
 }
 
 void writeNodeList(const std::string &folder, const TNodeList &nodes)
@@ -69,51 +69,14 @@ void writeNodeList(const std::string &folder, const TNodeList &nodes)
     std::vector<unsigned char> bytes(nodes.size() * kNodeRecordSize);
     for (size_t i = 0; i < nodes.size(); ++i)
         encodeNodeRecord(nodes[i], bytes.data() + i * kNodeRecordSize);
-    writeFileAtomically(std::filesystem::path(folder) / kNodeListName, bytes.data(), bytes.size());
+    std::filesystem::create_directories(folder);
+    writeFileAtomically(std::filesystem::path(folder) / kNodeListName, asText(bytes));
 }
 
 void writeCodePageMarker(const std::filesystem::path &cacheRoot, std::string_view name)
 {
     const std::string line = std::string(name) + "\n";
-    writeFileAtomically(cacheRoot / "CODEPAGE", line.data(), line.size());
-}
-
-void writeFileAtomically(const std::filesystem::path &path, const void *data, size_t size)
-{
-    std::error_code ec;
-    std::filesystem::create_directories(path.parent_path(), ec);
-    std::string temp = path.string() + ".XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0)
-        throw Error(path.string() + ": " + ErrorText(errno));
-    const auto fail = [&](int code) {
-        ::close(fd);
-        ::unlink(temp.c_str());
-        throw Error(path.string() + ": " + ErrorText(code));
-    };
-    const char *p = static_cast<const char *>(data);
-    size_t left = size;
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            fail(errno);
-        }
-        p += n;
-        left -= size_t(n);
-    }
-    if (::fchmod(fd, 0644) != 0 || ::fsync(fd) != 0)
-        fail(errno);
-    if (::close(fd) != 0) {
-        ::unlink(temp.c_str());
-        throw Error(path.string() + ": " + ErrorText(errno));
-    }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        const int code = errno;
-        ::unlink(temp.c_str());
-        throw Error(path.string() + ": " + ErrorText(code));
-    }
+    writeFileAtomically(cacheRoot / "CODEPAGE", line);
 }
 
 } // namespace veltrano

@@ -52,7 +52,4 @@ void writeNodeList(const std::string &folder, const TNodeList &nodes);
 // Writes the cache root's CODEPAGE marker.
 void writeCodePageMarker(const std::filesystem::path &cacheRoot, std::string_view name);
 
-// Writes bytes to path through a temporary file in the same folder and a rename.
-void writeFileAtomically(const std::filesystem::path &path, const void *data, size_t size);
-
 } // namespace veltrano
