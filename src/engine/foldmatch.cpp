@@ -1,0 +1,196 @@
+#include "engine/foldmatch.h"
+
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace veltrano {
+namespace {
+
+#if defined(__SSE2__)
+constexpr size_t kBlock = 16;
+
+inline unsigned lowBits(size_t count)
+{
+    return count >= 32 ? ~0u : (1u << count) - 1;
+}
+#endif
+
+} // namespace
+
+NameBytes measureName(const unsigned char *p, size_t fieldLength, const unsigned char *limit)
+{
+    NameBytes name {p, fieldLength, true, limit};
+    size_t off = 0;
+    unsigned high = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; off < fieldLength && size_t(limit - p) - off >= kBlock; off += kBlock) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + off));
+        const unsigned keep = lowBits(fieldLength - off);
+        const unsigned nul = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero))) & keep;
+        const unsigned bits = unsigned(_mm_movemask_epi8(v)) & keep;
+        if (nul) {
+            const unsigned at = unsigned(__builtin_ctz(nul));
+            name.length = off + at;
+            name.ascii = high == 0 && (bits & lowBits(at)) == 0;
+            return name;
+        }
+        high |= bits;
+    }
+#endif
+    for (; off < fieldLength; ++off) {
+        if (p[off] == 0) {
+            name.length = off;
+            break;
+        }
+        high |= p[off] & 0x80;
+    }
+    name.ascii = high == 0;
+    return name;
+}
+
+FoldMatcher::FoldMatcher(std::string key, bool mappable, const CodePage &cp)
+    : m_key(std::move(key))
+    , m_mappable(mappable)
+    , m_cp(cp)
+    , m_utf8(cp.isUtf8())
+{
+    for (const char c : m_key)
+        if (static_cast<unsigned char>(c) & 0x80)
+            m_keyAscii = false;
+}
+
+const std::string &FoldMatcher::upperCopy(const NameBytes &name) const
+{
+    // Only UTF-8 names with letters beyond ASCII come here; their upper case is found through
+    // the code page's tables, which work on whole texts.
+    thread_local std::string scratch;
+    m_cp.upperInto(name.view(), scratch);
+    return scratch;
+}
+
+// Whether the key matches the name's characters from byte `at` (a boundary) on, the name's
+// single-byte characters folded, its longer characters compared as they stand.
+bool FoldMatcher::matchesAt(const unsigned char *s, size_t n, size_t at) const
+{
+    const auto &upper = m_cp.upperBytes();
+    const auto &lead = m_cp.leadLengths();
+    const auto *key = reinterpret_cast<const unsigned char *>(m_key.data());
+    const size_t m = m_key.size();
+    size_t j = 0;
+    size_t q = at;
+    while (j < m) {
+        if (q >= n)
+            return false;
+        size_t len = lead[s[q]];
+        if (len > n - q)
+            len = n - q;
+        if (len == 1) {
+            if (upper[s[q]] != key[j])
+                return false;
+        } else if (len > m - j || std::memcmp(s + q, key + j, len) != 0) {
+            return false;
+        }
+        j += len;
+        q += len;
+    }
+    return true;
+}
+
+bool FoldMatcher::containsFrom(const unsigned char *s, size_t n, size_t from) const
+{
+    const auto &lead = m_cp.leadLengths();
+    for (size_t p = from; p < n && n - p >= m_key.size(); p += lead[s[p]])
+        if (matchesAt(s, n, p))
+            return true;
+    return false;
+}
+
+bool FoldMatcher::containsAscii(const NameBytes &name) const
+{
+    const unsigned char *s = name.data;
+    const size_t n = name.length;
+    const size_t m = m_key.size();
+    if (!m_keyAscii || n < m)
+        return false; // upper-casing keeps ASCII names ASCII
+    const size_t last = n - m;
+#if defined(__SSE2__)
+    const __m128i lowerBit = _mm_set1_epi8(0x20);
+    const __m128i first = _mm_set1_epi8(char(m_key[0] | 0x20));
+    const __m128i final = _mm_set1_epi8(char(m_key[m - 1] | 0x20));
+    size_t i = 0;
+    // Candidates are the positions whose first and last byte could fold to the key's; x | 0x20
+    // merges each letter with its lower case (and a few punctuation pairs, which the check of
+    // every byte below then turns away).
+    for (; i <= last && size_t(name.limit - s) - i >= m - 1 + kBlock; i += kBlock) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i + m - 1));
+        unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(
+                _mm_cmpeq_epi8(_mm_or_si128(a, lowerBit), first),
+                _mm_cmpeq_epi8(_mm_or_si128(b, lowerBit), final))));
+        mask &= lowBits(last - i + 1);
+        while (mask) {
+            if (matchesAt(s, n, i + size_t(__builtin_ctz(mask))))
+                return true;
+            mask &= mask - 1;
+        }
+    }
+    return i <= last && containsFrom(s, n, i);
+#else
+    (void)last;
+    return containsFrom(s, n, 0);
+#endif
+}
+
+bool FoldMatcher::contains(const NameBytes &name) const
+{
+    if (!m_mappable || m_key.empty())
+        return false;
+    if (name.ascii)
+        return containsAscii(name);
+    if (m_utf8)
+        return m_cp.find(upperCopy(name), m_key) != std::string::npos;
+    return containsFrom(name.data, name.length, 0);
+}
+
+bool FoldMatcher::equals(const NameBytes &name) const
+{
+    if (!m_mappable || name.length != m_key.size())
+        return false;
+    if (!name.ascii && m_utf8)
+        return upperCopy(name) == m_key;
+    return matchesAt(name.data, name.length, 0);
+}
+
+int FoldMatcher::compare(const NameBytes &name) const
+{
+    if (!name.ascii && m_utf8) {
+        const int r = upperCopy(name).compare(m_key);
+        return r < 0 ? -1 : (r > 0 ? 1 : 0);
+    }
+    const auto &upper = m_cp.upperBytes();
+    const auto &lead = m_cp.leadLengths();
+    const auto *key = reinterpret_cast<const unsigned char *>(m_key.data());
+    const unsigned char *s = name.data;
+    const size_t n = name.length;
+    const size_t m = m_key.size();
+    for (size_t q = 0; q < n && q < m;) {
+        const size_t len = name.ascii ? 1 : lead[s[q]];
+        if (len == 1) {
+            const unsigned char c = upper[s[q]];
+            if (c != key[q])
+                return c < key[q] ? -1 : 1;
+            ++q;
+            continue;
+        }
+        for (const size_t end = q + len; q < end && q < n && q < m; ++q)
+            if (s[q] != key[q])
+                return s[q] < key[q] ? -1 : 1;
+    }
+    return n == m ? 0 : (n < m ? -1 : 1);
+}
+
+} // namespace veltrano

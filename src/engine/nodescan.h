@@ -1,0 +1,170 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "engine/compare.h"
+#include "engine/indexscan.h"
+
+namespace veltrano {
+
+// The scan of one node's index pair for the search worker: every directory record in .IDX
+// order, every entry of it tested against the conditions, the five option bits applied. It
+// reports hits as offsets into the pair, so the same loop serves the worker's own thread (hits
+// handed to the window at once) and helper threads (hits kept until their turn comes).
+
+// Option bits of a search.
+enum TSearchOption : int32_t {
+    soOnlyShowFolder = 0x02, // the folder holding the matches is the hit
+    soHitNum = 0x04,         // with soOnlyShowFolder: a folder needs MinHits matches
+    soHitNoFind = 0x08,      // after a hit, the folders below the hit's folder are passed over
+    soHitExclusive = 0x10,   // one hit per folder
+    soOnlyFolderName = 0x20, // only folder entries are tested
+};
+
+// One hit: the directory record (.IDX offset) and the entry (.LST offset) that made it, and
+// the entries counted in the scanned range up to and including that entry.
+struct ScanHit
+{
+    uint32_t dirOffset = 0;
+    uint32_t entryOffset = 0;
+    uint64_t files = 0;
+    uint64_t folders = 0;
+};
+
+// What a scan needs; the buffers belong to the caller and outlive the scan.
+struct NodeScan
+{
+    const unsigned char *idx = nullptr;
+    size_t idxSize = 0;
+    const unsigned char *lst = nullptr;
+    size_t lstSize = 0;
+    const ConditionMatcher *matcher = nullptr;
+    int32_t options = 0;
+    int32_t minHits = 0;
+    const std::atomic<bool> *stop = nullptr;
+    const CodePage *cp = nullptr;
+
+    static NodeScan of(const IndexPair &pair)
+    {
+        NodeScan scan;
+        scan.idx = pair.idx.data();
+        scan.idxSize = pair.idx.size();
+        scan.lst = pair.lst.data();
+        scan.lstSize = pair.lst.size();
+        return scan;
+    }
+};
+
+// The skipping state of soHitNoFind: the path (a view into the .IDX) whose sub-tree is being
+// passed over.
+struct SkipState
+{
+    bool skipping = false;
+    std::string_view skipPath;
+};
+
+// Receives the hits of a scan in walk order; `idle` is called before every directory record,
+// so that a receiver may flush what it holds.
+class HitSink
+{
+public:
+    virtual ~HitSink() = default;
+    virtual void hit(const ScanHit &hit) = 0;
+    virtual void idle() {}
+};
+
+// Counts of a scanned range, and (when `logDirs`) the counts after each scanned directory.
+struct ScanCounts
+{
+    uint64_t files = 0;
+    uint64_t folders = 0;
+};
+struct DirCounts
+{
+    uint32_t dirOffset = 0;
+    ScanCounts after;
+    size_t hitsAfter = 0;
+};
+
+// Scans the directory records in [idxBegin, idxEnd) (record boundaries), continuing from and
+// updating `skip` and `counts`. Stops early, between entries, once the stop flag is set.
+void scanRange(const NodeScan &scan, size_t idxBegin, size_t idxEnd, SkipState &skip,
+               ScanCounts &counts, HitSink &sink, std::vector<DirCounts> *dirLog = nullptr);
+
+// A stretch of directory records of about the same number of entries as the others.
+struct ScanChunk
+{
+    size_t idxBegin = 0;
+    size_t idxEnd = 0;
+};
+// Cuts the .IDX into chunks of about `entriesPerChunk` entries each, at record boundaries.
+std::vector<ScanChunk> splitIntoChunks(const unsigned char *idx, size_t idxSize,
+                                       uint64_t entriesPerChunk);
+
+// The outcome of one chunk scanned on its own, as if no skipping were under way at its start.
+struct ChunkResult
+{
+    ScanCounts counts;
+    SkipState endSkip;
+    std::vector<ScanHit> hits;
+    std::vector<DirCounts> dirs; // filled only with soHitNoFind
+};
+
+// Joins a chunk's result to the state of the walk before it: with the incoming skipping
+// state, the leading records that the true walk passes over are dropped from the result
+// (their hits and counts), and `skip` becomes the state after the chunk. Returns the index of
+// the first hit to keep and the counts of the kept part.
+struct ChunkMerge
+{
+    size_t firstHit = 0;
+    ScanCounts dropped;
+};
+ChunkMerge mergeChunk(const NodeScan &scan, const ScanChunk &chunk, const ChunkResult &result,
+                      SkipState &skip);
+
+// Scans nodes on the calling thread plus helper threads. The chunks of a node are taken in
+// turn by whichever thread is free; `deliver` runs on the calling thread for chunk 0, 1, 2 …
+// in order, each as soon as it is done, while the helpers go on with later chunks.
+class ParallelScanner
+{
+public:
+    explicit ParallelScanner(unsigned helpers);
+    ~ParallelScanner();
+    ParallelScanner(const ParallelScanner &) = delete;
+    ParallelScanner &operator=(const ParallelScanner &) = delete;
+
+    // Returns when every chunk is finished and no helper touches the buffers any more.
+    void scan(const NodeScan &scan, const std::vector<ScanChunk> &chunks,
+              const std::function<void(size_t, ChunkResult &)> &deliver);
+
+private:
+    void helperLoop();
+    void scanChunk(size_t index);
+    bool claimAndScan();
+
+    std::vector<std::thread> m_helpers;
+    std::mutex m_mutex;
+    std::condition_variable m_wake; // helpers: a new node, or the end
+    std::condition_variable m_done; // caller: a chunk or a helper finished
+    uint64_t m_generation = 0;
+    bool m_quit = false;
+    unsigned m_busyHelpers = 0;
+
+    // The node in progress.
+    const NodeScan *m_scan = nullptr;
+    const std::vector<ScanChunk> *m_chunks = nullptr;
+    std::vector<ChunkResult> m_results;
+    std::unique_ptr<std::atomic<bool>[]> m_finished;
+    size_t m_finishedCapacity = 0;
+    std::atomic<size_t> m_next {0};
+};
+
+} // namespace veltrano

@@ -1,0 +1,313 @@
+#include "engine/objsearch.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "engine/myutils.h"
+#include "util/bytereader.h"
+
+namespace veltrano {
+namespace {
+
+// Nodes smaller than this are scanned by the worker alone; larger ones are cut into chunks of
+// about this many entries for the helper threads.
+constexpr uint64_t kEntriesPerChunk = 8192;
+// A cache folder nested deeper than this is not entered (only a folder link that leads back
+// up, or a broken cache, gets there).
+constexpr size_t kMaxFolderDepth = 256;
+
+// Sets Name to prefix + text, cut to the longest run of whole characters that fits.
+void setNameWhole(TItemData &item, std::string_view prefix, std::string_view text,
+                  const CodePage &cp)
+{
+    constexpr size_t room = sizeof item.Name - 1;
+    if (prefix.size() + text.size() <= room) {
+        item.setName(prefix, text);
+        return;
+    }
+    std::string full;
+    full.reserve(prefix.size() + text.size());
+    full.append(prefix).append(text);
+    const char *const begin = full.data();
+    const char *const end = begin + full.size();
+    const char *p = begin;
+    while (p < end) {
+        const size_t n = cp.charLength(p, end);
+        if (size_t(p - begin) + n > room)
+            break;
+        p += n;
+    }
+    item.setName(std::string_view(begin, size_t(p - begin)));
+}
+
+} // namespace
+
+// Hands the hits of the worker's own scan over as they are found.
+class TObjSearch::DirectSink : public HitSink
+{
+public:
+    DirectSink(TObjSearch &owner, const NodeScan &scan)
+        : m_owner(owner)
+        , m_scan(scan)
+        , m_baseFiles(owner.m_fileCount)
+        , m_baseFolders(owner.m_folderCount)
+    {
+    }
+    void hit(const ScanHit &hit) override
+    {
+        m_owner.deliverHit(m_scan, hit, m_baseFiles + int64_t(hit.files),
+                           m_baseFolders + int64_t(hit.folders));
+    }
+    void idle() override { m_owner.flushHits(false); }
+
+private:
+    TObjSearch &m_owner;
+    const NodeScan &m_scan;
+    int64_t m_baseFiles;
+    int64_t m_baseFolders;
+};
+
+TObjSearch::TObjSearch(std::string startFolder, int32_t options, int32_t minHits,
+                       const TCompInfos &conds, CodePage cp, Synchronizer synchronize)
+    : m_startFolder(std::move(startFolder))
+    , m_options(options)
+    , m_minHits(minHits)
+    , m_conds(conds)
+    , m_cp(std::move(cp))
+    , m_synchronize(std::move(synchronize))
+{
+    if (!m_synchronize)
+        m_synchronize = [](const std::function<void()> &call) { call(); };
+}
+
+TObjSearch::~TObjSearch()
+{
+    if (m_thread.joinable()) {
+        Terminate();
+        m_thread.join();
+    }
+}
+
+void TObjSearch::Start()
+{
+    m_thread = std::thread([this] { execute(); });
+}
+
+void TObjSearch::WaitFor()
+{
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+TObjSearch *TObjSearch::Launch(std::unique_ptr<TObjSearch> search)
+{
+    TObjSearch *worker = search.release();
+    // The thread object is not kept: the worker may be gone before this function returns.
+    std::thread([worker] {
+        worker->execute();
+        delete worker;
+    }).detach();
+    return worker;
+}
+
+void TObjSearch::execute()
+{
+    try {
+        m_matcher.emplace(m_conds, m_cp);
+        if (ScanThreads > 1)
+            m_parallel = std::make_unique<ParallelScanner>(ScanThreads - 1);
+        std::vector<FolderId> ancestors;
+        searchFolder(m_startFolder, ancestors);
+    } catch (const std::exception &e) {
+        m_error = *e.what() ? e.what() : "The search ended with an error";
+    } catch (...) {
+        m_error = "The search ended with an error";
+    }
+    m_parallel.reset();
+    try {
+        flushHits(true);
+    } catch (...) {
+        // the walk is over either way; the end hand-off must still come
+    }
+    endHandOff();
+}
+
+void TObjSearch::searchFolder(const std::string &folder, std::vector<FolderId> &ancestors)
+{
+    // A folder link that leads back to a folder of the walk would never end it.
+    struct stat st {};
+    bool entered = false;
+    if (::stat(folder.c_str(), &st) == 0) {
+        const FolderId id {uint64_t(st.st_dev), uint64_t(st.st_ino)};
+        const bool cycle = std::any_of(ancestors.begin(), ancestors.end(), [&](const FolderId &a) {
+            return a.device == id.device && a.inode == id.inode;
+        });
+        if (cycle || ancestors.size() >= kMaxFolderDepth)
+            return;
+        ancestors.push_back(id);
+        entered = true;
+    }
+
+    TNodeList nodes;
+    ReadNodeList(folder, nodes, false, m_cp);
+    for (const TNodeData &node : nodes) {
+        if (Terminated())
+            break;
+        if (node.has(nkIndexed) && node.cacheOn()) {
+            m_curNodeName = node.CacheName;
+            searchNode(folder, node.CacheName);
+        }
+    }
+    for (const TNodeData &node : nodes) {
+        if (Terminated())
+            break;
+        if (!node.has(nkContainer))
+            continue;
+        const std::filesystem::path sub = cacheFilePath(folder, node.CacheName, "", m_cp);
+        if (!sub.empty()) // a cache name such as ".." names no sub-folder of this one
+            searchFolder(cacheFolder(sub), ancestors);
+    }
+    if (entered)
+        ancestors.pop_back();
+}
+
+void TObjSearch::searchNode(const std::string &folder, const std::string &cacheName)
+{
+    if (Terminated())
+        return;
+    m_curNodeFolder = folder;
+    m_curNodePath = folder + cacheName;
+    const std::optional<IndexPair> pair = readIndexPair(folder, cacheName, m_cp);
+    if (!pair)
+        return;
+    handOff(OnNode);
+
+    NodeScan scan = NodeScan::of(*pair);
+    scan.matcher = &*m_matcher;
+    scan.options = m_options;
+    scan.minHits = m_minHits;
+    scan.stop = &m_stop;
+    scan.cp = &m_cp;
+
+    if (m_parallel) {
+        const std::vector<ScanChunk> chunks = splitIntoChunks(scan.idx, scan.idxSize, kEntriesPerChunk);
+        if (chunks.size() > 1) {
+            scanInChunks(scan, chunks);
+            flushHits(true);
+            return;
+        }
+    }
+    DirectSink sink(*this, scan);
+    const int64_t baseFiles = m_fileCount;
+    const int64_t baseFolders = m_folderCount;
+    SkipState skip;
+    ScanCounts counts;
+    scanRange(scan, 0, scan.idxSize, skip, counts, sink);
+    m_fileCount = baseFiles + int64_t(counts.files);
+    m_folderCount = baseFolders + int64_t(counts.folders);
+    flushHits(true);
+}
+
+void TObjSearch::scanInChunks(const NodeScan &scan, const std::vector<ScanChunk> &chunks)
+{
+    int64_t files = m_fileCount;
+    int64_t folders = m_folderCount;
+    SkipState skip;
+    m_parallel->scan(scan, chunks, [&](size_t index, ChunkResult &result) {
+        const ChunkMerge merge = mergeChunk(scan, chunks[index], result, skip);
+        for (size_t i = merge.firstHit; i < result.hits.size() && !Terminated(); ++i) {
+            const ScanHit &hit = result.hits[i];
+            deliverHit(scan, hit, files + int64_t(hit.files - merge.dropped.files),
+                       folders + int64_t(hit.folders - merge.dropped.folders));
+        }
+        files += int64_t(result.counts.files - merge.dropped.files);
+        folders += int64_t(result.counts.folders - merge.dropped.folders);
+        m_fileCount = files;
+        m_folderCount = folders;
+        flushHits(false);
+    });
+}
+
+void TObjSearch::deliverHit(const NodeScan &scan, const ScanHit &hit, int64_t files, int64_t folders)
+{
+    if (Terminated())
+        return;
+    m_fileCount = files;
+    m_folderCount = folders;
+
+    IdxCursor dirs(scan.idx + hit.dirOffset, scan.idxSize - hit.dirOffset);
+    DirRecord dir;
+    dirs.next(dir);
+    const unsigned char *p = scan.lst + hit.entryOffset;
+    const size_t available = scan.lstSize - hit.entryOffset - kLstHeaderSize;
+    const size_t length = readU16le(p + 16);
+    const std::string_view name = readText(p + kLstHeaderSize, std::min(length, available));
+    m_curItem.Time = readDoubleLe(p + 8);
+    if (m_options & soOnlyShowFolder) {
+        // The folder is the hit: its path without the closing backslash.
+        std::string_view path = dir.path;
+        if (!path.empty() && m_cp.rfindChar(path, '\\') == path.size() - 1)
+            path.remove_suffix(1);
+        m_curItem.Size = 0;
+        m_curItem.Attr = kAttrDirectory;
+        setNameWhole(m_curItem, path, {}, m_cp);
+    } else {
+        m_curItem.Size = readU32le(p);
+        m_curItem.Attr = readU32le(p + 4);
+        setNameWhole(m_curItem, dir.path, name, m_cp);
+    }
+
+    if (!OnHits) {
+        handOff(OnHit);
+        return;
+    }
+    if (m_batch.empty())
+        m_batchStart = std::chrono::steady_clock::now();
+    m_batch.push_back(THit {m_curItem, files, folders});
+    if (m_batch.size() >= HitBatchSize)
+        flushHits(true);
+}
+
+void TObjSearch::flushHits(bool force)
+{
+    if (m_batch.empty())
+        return;
+    if (!force && std::chrono::steady_clock::now() - m_batchStart < HitBatchInterval)
+        return;
+    if (!Terminated() && OnHits) {
+        m_synchronize([this] {
+            if (!Terminated() && OnHits)
+                OnHits(*this, m_batch);
+        });
+    }
+    m_batch.clear();
+}
+
+void TObjSearch::handOff(const TNotifyEvent &handler)
+{
+    if (Terminated() || !handler)
+        return;
+    m_synchronize([this, &handler] {
+        if (!Terminated() && handler)
+            handler(*this);
+    });
+}
+
+void TObjSearch::endHandOff()
+{
+    try {
+        m_synchronize([this] {
+            if (!OnEnd)
+                return;
+            // Cleared before the call, so that nothing can run it a second time.
+            const TNotifyEvent handler = std::move(OnEnd);
+            OnEnd = nullptr;
+            handler(*this);
+        });
+    } catch (...) {
+        // nobody is left to tell
+    }
+}
+
+} // namespace veltrano

@@ -1,0 +1,302 @@
+// veltrano-cli search: the program's main job without a window.
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+
+#include <fmt/format.h>
+
+#include "cliutil.h"
+#include "command.h"
+#include "engine/compare.h"
+#include "engine/myutils.h"
+#include "engine/objsearch.h"
+#include "engine/searchrequest.h"
+#include "res/strtable.h"
+#include "util/datetime.h"
+#include "util/error.h"
+#include "util/resstr.h"
+
+namespace veltrano::cli {
+namespace {
+
+constexpr int kExitInterrupted = 128 + SIGINT;
+
+struct SearchArgs
+{
+    std::string cache;
+    std::string where = "all";
+    std::string codePage;
+    bool onlyShowFolder = false;
+    int hitNum = -1;
+    bool hitNoFind = false;
+    bool hitExclusive = false;
+    bool onlyFolderName = false;
+    std::string format;
+    std::string command;
+    unsigned threads = 1;
+    std::vector<std::string> conditions;
+};
+
+std::atomic<TObjSearch *> g_running {nullptr};
+
+// Ctrl-C does what the Stop button does; the search still ends with its end line.
+void stopOnInterrupt(int)
+{
+    if (TObjSearch *worker = g_running.load())
+        worker->Terminate();
+}
+
+// FIELD OP KEY [LOGIC FIELD OP KEY [LOGIC FIELD OP KEY]]
+TCompInfos conditionsFromArgs(const std::vector<std::string> &args)
+{
+    if (args.size() != 3 && args.size() != 7 && args.size() != 11)
+        throw Error("A search takes FIELD OP KEY, then up to two more LOGIC FIELD OP KEY");
+    const auto word = [](auto parsed, std::string_view what, const std::string &text) {
+        if (!parsed)
+            throw Error(fmt::format("Not a {}: \"{}\"", what, text));
+        return *parsed;
+    };
+    TCompInfos conds;
+    conds[1] = TCompInfo {clNone, cfSize, coGreater, {}, 0, 0};
+    conds[2] = TCompInfo {clNone, cfDate, coGreater, {}, 0, 0};
+    for (size_t row = 0, at = 0; at < args.size(); ++row) {
+        TCompInfo &cond = conds[row];
+        if (row == 0) {
+            cond.Logic = clAnd;
+        } else {
+            cond.Logic = word(logicFromWord(args[at]), "logic word (and, or, andnot, 且, 或, 且否)", args[at]);
+            ++at;
+        }
+        cond.Field = word(fieldFromWord(args[at]), "field (name, ext, size, date, 檔名, 副檔名, 檔案大小, 修改日期)", args[at]);
+        cond.Op = word(opFromWord(args[at + 1]), "operator (contains, equals, greater, less, 包含, 等於, 大於, 小於)", args[at + 1]);
+        cond.Text = args[at + 2];
+        at += 3;
+    }
+    return conds;
+}
+
+// Code-page bytes as UTF-8; ASCII passes unchanged without a trip through the converter.
+std::string utf8Of(std::string_view bytes, const CodePage &cp)
+{
+    for (const char c : bytes)
+        if (static_cast<unsigned char>(c) & 0x80)
+            return cp.toUtf8(bytes);
+    return std::string(bytes);
+}
+
+std::string jsonString(std::string_view text)
+{
+    std::string out = "\"";
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\')
+            out += {'\\', char(c)};
+        else if (c < 0x20)
+            out += fmt::format("\\u{:04x}", c);
+        else
+            out += char(c);
+    }
+    return out + "\"";
+}
+
+// Columns on a terminal: Chinese characters take two cells.
+size_t displayWidth(std::string_view utf8)
+{
+    size_t width = 0;
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        if ((c & 0xC0) == 0x80)
+            continue;
+        width += c >= 0xE2 ? 2 : 1;
+    }
+    return width;
+}
+
+std::string pad(std::string_view text, size_t width, bool right = false)
+{
+    const size_t w = displayWidth(text);
+    const std::string fill(w < width ? width - w : 0, ' ');
+    return right ? fill + std::string(text) : std::string(text) + fill;
+}
+
+class ResultPrinter
+{
+public:
+    ResultPrinter(std::string format, const CodePage &cp)
+        : m_format(std::move(format))
+        , m_cp(cp)
+        , m_flushEachLine(isatty(STDOUT_FILENO) == 1)
+    {
+        if (m_format == "text")
+            write(pad("名稱", 32) + "  " + pad("副檔名", 8) + "  " + pad("大小(KB)", 10, true) + "  "
+                  + pad("目錄", 40) + "  " + pad("位置", 12) + "  " + "修改日期\n");
+    }
+
+    void hit(const TObjSearch &search)
+    {
+        ++m_hits;
+        const TItemData &item = search.CurItem();
+        const std::string name = utf8Of(item.name(), m_cp);
+        const std::string node = utf8Of(search.CurNodeName(), m_cp);
+        const std::string nodePath = search.CurNodeFolder() + node;
+        const std::string time = formatDateTime(item.Time);
+        if (m_format == "tsv") {
+            write(fmt::format("{}\t{}\t{}\t{}\t{}\t{}\n", name, item.Size, item.Attr, time, node, nodePath));
+        } else if (m_format == "json") {
+            write(fmt::format("{{\"name\":{},\"size\":{},\"attr\":{},\"time\":{},\"node\":{},\"nodePath\":{}}}\n",
+                              jsonString(name), item.Size, item.Attr, jsonString(time), jsonString(node),
+                              jsonString(nodePath)));
+        } else {
+            writeRow(item, node, time);
+        }
+    }
+
+    void end(const TObjSearch &search)
+    {
+        const std::string files = std::to_string(search.FileCount());
+        const std::string folders = std::to_string(search.FolderCount());
+        if (m_format == "text") {
+            write(FmtResStr(kStrFiles, files) + FmtResStr(kStrFolders, folders) + "\n"
+                  + FmtResStr(kStrItemsFoundTotal, std::to_string(m_hits)) + "\n");
+        }
+        flush();
+        if (m_format != "text")
+            std::cerr << fmt::format("files={} folders={} hits={}\n", files, folders, m_hits);
+    }
+
+    uint64_t hits() const { return m_hits; }
+    void flush()
+    {
+        std::fwrite(m_out.data(), 1, m_out.size(), stdout);
+        std::fflush(stdout);
+        m_out.clear();
+    }
+
+private:
+    // The result columns of the window: name, extension, size in KB, folder, location, date.
+    void writeRow(const TItemData &item, const std::string &node, const std::string &time)
+    {
+        const std::string_view full = item.name();
+        const size_t slash = m_cp.rfindChar(full, '\\');
+        const std::string_view bare = slash == std::string_view::npos ? full : full.substr(slash + 1);
+        const std::string_view folder = slash == std::string_view::npos ? std::string_view() : full.substr(0, slash + 1);
+        std::string ext;
+        std::string size;
+        if (!item.isDirectory()) {
+            const std::string_view e = extensionOf(bare, m_cp);
+            if (!e.empty() || (!bare.empty() && bare.back() == '.'))
+                ext = "." + utf8Of(e, m_cp);
+            size = std::to_string(item.Size >> 10);
+        }
+        write(pad(utf8Of(bare, m_cp), 32) + "  " + pad(ext, 8) + "  " + pad(size, 10, true) + "  "
+              + pad(utf8Of(folder, m_cp), 40) + "  " + pad(node, 12) + "  " + time + "\n");
+    }
+
+    void write(const std::string &line)
+    {
+        m_out += line;
+        if (m_flushEachLine || m_out.size() > (1 << 16))
+            flush();
+    }
+
+    std::string m_format;
+    const CodePage &m_cp;
+    bool m_flushEachLine;
+    std::string m_out;
+    uint64_t m_hits = 0;
+};
+
+int runSearch(const SearchArgs &args)
+{
+    TCompInfos conds;
+    std::string startFolder;
+    std::optional<CodePage> cp;
+    std::string format = args.format.empty() ? (isatty(STDOUT_FILENO) ? "text" : "tsv") : args.format;
+    SearchOptions options;
+    try {
+        if (!args.command.empty() && !args.conditions.empty())
+            throw Error("--command takes the place of the conditions; give one or the other");
+        conds = args.command.empty() ? conditionsFromArgs(args.conditions) : conditionsFromCommand(args.command);
+        CheckConditions(conds);
+        const std::filesystem::path root = args.cache.empty() ? defaultCacheRoot() : std::filesystem::path(args.cache);
+        cp.emplace(CodePage::forCache(root, args.codePage));
+        const bool all = args.where.empty() || args.where == "all" || args.where == kAllCachedData;
+        startFolder = searchStartFolder(root, all ? std::string_view(kAllCachedData) : std::string_view(args.where));
+        if (!std::filesystem::is_directory(startFolder))
+            throw Error(fmt::format("No such search location: \"{}\" ({})", args.where, startFolder));
+        TSetupInfo settings;
+        settings.OnlyShowFolder = args.onlyShowFolder;
+        settings.HitNum = args.hitNum >= 0;
+        settings.HitNumValue = std::max(args.hitNum, 0);
+        settings.HitNoFind = args.hitNoFind;
+        settings.HitExclusive = args.hitExclusive;
+        settings.OnlyFolderName = args.onlyFolderName;
+        options = searchOptionsOf(settings);
+    } catch (const Error &e) {
+        std::cerr << e.what() << '\n';
+        return kExitUsage;
+    }
+
+    ResultPrinter printer(format, *cp);
+    TObjSearch search(startFolder, options.Options, options.MinHits, conds, *cp,
+                      [](const std::function<void()> &call) { call(); });
+    search.ScanThreads = std::max(1u, args.threads);
+    search.OnHit = [&printer](TObjSearch &sender) { printer.hit(sender); };
+    search.OnEnd = [&printer](TObjSearch &sender) { printer.end(sender); };
+
+    struct sigaction action {};
+    struct sigaction previous {};
+    action.sa_handler = stopOnInterrupt;
+    sigemptyset(&action.sa_mask);
+    g_running.store(&search);
+    sigaction(SIGINT, &action, &previous);
+    search.Start();
+    search.WaitFor();
+    sigaction(SIGINT, &previous, nullptr);
+    g_running.store(nullptr);
+
+    if (!search.ErrorMessage().empty()) {
+        std::cerr << search.ErrorMessage() << '\n';
+        return kExitUsage;
+    }
+    if (search.Terminated())
+        return kExitInterrupted;
+    return printer.hits() > 0 ? kExitOk : kExitFailure;
+}
+
+std::function<int()> setupSearch(CLI::App &sub)
+{
+    auto args = std::make_shared<SearchArgs>();
+    sub.add_option("--cache", args->cache, "Cache folder (default: the program folder's Cache)");
+    sub.add_option("--where", args->where,
+                   "Search location: all (所有快取資料, the default), Net, Expanded, or Net\\NAME / "
+                   "Expanded\\NAME as `locations` prints it");
+    sub.add_option("--codepage", args->codePage, "Code page of the cache (default: its CODEPAGE marker)");
+    sub.add_flag("--only-show-folder", args->onlyShowFolder, "Report the folders that hold matches, not the matches");
+    sub.add_option("--hit-num", args->hitNum, "With --only-show-folder: a folder needs at least N matches")
+            ->check(CLI::Range(0, 10000));
+    sub.add_flag("--hit-no-find", args->hitNoFind, "After a hit, pass over the folders below the hit's folder");
+    sub.add_flag("--hit-exclusive", args->hitExclusive, "Report one hit per folder");
+    sub.add_flag("--only-folder-name", args->onlyFolderName, "Test folder entries only");
+    sub.add_option("--format", args->format, "text (default on a terminal), tsv (default otherwise) or json")
+            ->check(CLI::IsMember({"text", "tsv", "json"}));
+    sub.add_option("--threads", args->threads, "Threads that scan each large node (default 1)")
+            ->check(CLI::Range(1, 64));
+    sub.add_option("--command", args->command,
+                   "The eleven-part search command of the history instead of CONDITION arguments");
+    sub.add_option("CONDITION", args->conditions,
+                   "FIELD OP KEY [LOGIC FIELD OP KEY [LOGIC FIELD OP KEY]]; FIELD: name, ext, size (KB), "
+                   "date; OP: contains, equals, greater, less; LOGIC: and, or, andnot (or the window's "
+                   "words); -- before a key that starts with a dash");
+    sub.footer("Exit status: 0 when something was found, 1 when nothing was, 2 for bad usage, invalid "
+               "conditions or a cache that could not be read, 130 after Ctrl-C.");
+    return [args] { return runSearch(*args); };
+}
+
+const bool registered = registerCommand({"search", "Search the cache", setupSearch});
+
+} // namespace
+} // namespace veltrano::cli
