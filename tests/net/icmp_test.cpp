@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/myutils.h"
 #include "net/icmp.h"
 #include "net/ping.h"
 #include "util/resstr.h"
@@ -92,6 +93,13 @@ TEST(Icmp, DecimalAddressResolvesWithoutALookUp)
     EXPECT_TRUE(icmp.Resolved());
     EXPECT_EQ(icmp.HostIP(), "192.168.1.10");
     EXPECT_EQ(icmp.HostName(), "3232235786");
+
+    // The form the on-line status passes: a node's dotted address as one decimal number.
+    for (const char *dotted : {"192.168.0.1", "10.0.0.254", "172.16.5.9"}) {
+        icmp.SetAddress(std::to_string(AddrToNumber(dotted)));
+        icmp.ResolveAddr();
+        EXPECT_EQ(icmp.HostIP(), dotted);
+    }
     EXPECT_EQ(system.lookUps, 0);
 }
 
