@@ -71,8 +71,7 @@ int runSettings(const SettingsArgs &args)
     if (args.common) {
         const std::filesystem::path path = args.file.empty() ? kCommonInfoName : args.file;
         TCommonInfo record;
-        // There is no Windows release to detect here: the operating-system code is 0.
-        noteDefaults(path, LoadCommonInfo(record, 0, path));
+        noteDefaults(path, LoadCommonInfo(record, path));
         printCommonInfo(record);
         return kExitOk;
     }

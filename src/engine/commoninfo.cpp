@@ -7,6 +7,7 @@
 #include "engine/filebytes.h"
 #include "util/bytereader.h"
 #include "util/error.h"
+#include "util/sysinfo.h"
 
 namespace veltrano {
 
@@ -16,6 +17,13 @@ void DefaultCommonInfo(TCommonInfo &record, uint8_t osCode)
     record.Reserved = 0;
     record.EchoTimeout = 250;
     record.OsCode = osCode;
+}
+
+void DefaultCommonInfo(TCommonInfo &record)
+{
+    uint8_t osCode = 0;
+    GetOSType(osCode);
+    DefaultCommonInfo(record, osCode);
 }
 
 std::array<unsigned char, kCommonInfoSize> encodeCommonInfo(const TCommonInfo &record)
@@ -55,6 +63,13 @@ bool LoadCommonInfo(TCommonInfo &record, uint8_t osCode, const std::filesystem::
     }
     DefaultCommonInfo(record, osCode);
     return false;
+}
+
+bool LoadCommonInfo(TCommonInfo &record, const std::filesystem::path &path)
+{
+    uint8_t osCode = 0;
+    GetOSType(osCode);
+    return LoadCommonInfo(record, osCode, path);
 }
 
 bool SaveCommonInfo(const TCommonInfo &record, const std::filesystem::path &path,

@@ -37,12 +37,16 @@ constexpr const char *kCommonInfoName = "COMMON.INI";
 // Version 102, the reserved word 0, an echo time-out of 250 ms and the given operating-system
 // code (GetOSType's; 0 on Linux). The trailing reserved bytes are left as they are.
 void DefaultCommonInfo(TCommonInfo &record, uint8_t osCode);
+// The same with the code that GetOSType gives.
+void DefaultCommonInfo(TCommonInfo &record);
 
 // Reads the record. A missing or unreadable file, or one whose first word is not 102, gives
 // the defaults (with osCode); a shorter file fills only the bytes it has. True when all 16
 // bytes were read.
 bool LoadCommonInfo(TCommonInfo &record, uint8_t osCode,
                     const std::filesystem::path &path = kCommonInfoName);
+// The same, with GetOSType's code for the defaults.
+bool LoadCommonInfo(TCommonInfo &record, const std::filesystem::path &path = kCommonInfoName);
 
 // Replaces the file with the record, safely (a failed write leaves the old file). False on
 // failure, with the reason in *failure (UTF-8) when given.

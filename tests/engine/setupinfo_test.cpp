@@ -10,6 +10,7 @@
 #include "util/bytereader.h"
 #include "util/datetime.h"
 #include "util/programfolder.h"
+#include "util/sysinfo.h"
 
 using namespace veltrano;
 using veltrano::test::readFile;
@@ -273,4 +274,16 @@ TEST(CommonInfo, DefaultsWhenMissingOrForeignAndReservedWordKept)
     EXPECT_FALSE(LoadCommonInfo(record, 0, path));
     EXPECT_EQ(record.EchoTimeout, 250u);
     EXPECT_EQ(record.OsCode, 0);
+}
+
+TEST(CommonInfo, DefaultsTakeTheOperatingSystemCodeOfTheReleaseName)
+{
+    TempDir dir;
+    setReleaseNameSource([] { return std::optional<std::string>("Microsoft Windows 98"); });
+    TCommonInfo record;
+    EXPECT_FALSE(LoadCommonInfo(record, dir.path() / "COMMON.INI"));
+    setReleaseNameSource({});
+    EXPECT_EQ(record.OsCode, 2);
+    DefaultCommonInfo(record);
+    EXPECT_EQ(record.OsCode, 0) << "no release name on Linux";
 }
