@@ -66,6 +66,20 @@ std::optional<int> statusForErrno(int error)
     }
 }
 
+// A message header that receives into `buffer`, the sender's or target's address into `address`
+// and ancillary data into `control`.
+msghdr receiveMessage(sockaddr_in &address, iovec &buffer, std::span<char> control)
+{
+    msghdr message{};
+    message.msg_name = &address;
+    message.msg_namelen = sizeof address;
+    message.msg_iov = &buffer;
+    message.msg_iovlen = 1;
+    message.msg_control = control.data();
+    message.msg_controllen = control.size();
+    return message;
+}
+
 } // namespace
 
 int openIcmpSocket(int type)
@@ -273,42 +287,50 @@ int TICMP::sendEcho(std::span<const uint8_t> data)
     if (m_kind == SocketKind::Raw)
         key.identifier = m_identifier;
     key.sequence = m_sequence;
+    std::optional<Answer> answer = waitForAnswer(key, deadline);
+    if (!answer) {
+        if (m_errorCode == 0) {
+            m_errorCode = kRequestTimedOut;
+            m_reply.Status = kRequestTimedOut;
+        }
+        return 0;
+    }
+
+    auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    m_reply.Address = htonl(answer->from);
+    m_reply.RoundTripTime = uint32_t(elapsed.count());
+    m_reply.Options.Ttl = answer->ttl;
+    if (answer->kind == Answer::EchoReply) {
+        m_reply.DataSize = uint16_t(answer->dataSize);
+        return 1;
+    }
+    m_errorCode = answer->status;
+    m_reply.Status = uint32_t(answer->status);
+    return 0;
+}
+
+// The reply or ICMP error that answers our request; nothing when the deadline passes first or
+// waiting fails (the error code is then set).
+std::optional<Answer> TICMP::waitForAnswer(const EchoKey &key, Clock::time_point deadline)
+{
     Answer answer;
     while (true) {
         pollfd waiting{m_socket, POLLIN, 0};
         int ready = ::poll(&waiting, 1, remainingMilliseconds(deadline));
         if (ready < 0 && errno != EINTR) {
             setSystemError(errno, "Cannot wait for the echo reply: ");
-            return 0;
+            return std::nullopt;
         }
-        bool found = false;
         if (ready > 0 && (waiting.revents & POLLERR)) {
-            found = readErrorQueue(key, answer);
-            if (!found)
-                clearPendingError();
+            if (readErrorQueue(key, answer))
+                return answer;
+            clearPendingError();
         }
-        if (!found && ready > 0 && (waiting.revents & POLLIN))
-            found = readPackets(key, answer);
-        if (found)
-            break;
-        if (Clock::now() >= deadline) {
-            m_errorCode = kRequestTimedOut;
-            m_reply.Status = kRequestTimedOut;
-            return 0;
-        }
+        if (ready > 0 && (waiting.revents & POLLIN) && readPackets(key, answer))
+            return answer;
+        if (Clock::now() >= deadline)
+            return std::nullopt;
     }
-
-    auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-    m_reply.Address = htonl(answer.from);
-    m_reply.RoundTripTime = uint32_t(elapsed.count());
-    m_reply.Options.Ttl = answer.ttl;
-    if (answer.kind == Answer::EchoReply) {
-        m_reply.DataSize = uint16_t(answer.dataSize);
-        return 1;
-    }
-    m_errorCode = answer.status;
-    m_reply.Status = uint32_t(answer.status);
-    return 0;
 }
 
 // Reads the packets that wait on the socket until one answers our request.
@@ -318,13 +340,7 @@ bool TICMP::readPackets(const EchoKey &key, Answer &answer)
         sockaddr_in from{};
         iovec buffer{m_receiveBuffer.data(), m_receiveBuffer.size()};
         alignas(cmsghdr) char control[64];
-        msghdr message{};
-        message.msg_name = &from;
-        message.msg_namelen = sizeof from;
-        message.msg_iov = &buffer;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
+        msghdr message = receiveMessage(from, buffer, control);
         ssize_t received = ::recvmsg(m_socket, &message, MSG_DONTWAIT);
         if (received < 0) {
             // EAGAIN: nothing more. A datagram socket also hands over a pending ICMP error once
@@ -355,13 +371,7 @@ bool TICMP::readErrorQueue(const EchoKey &key, Answer &answer)
         sockaddr_in target{};
         iovec buffer{m_receiveBuffer.data(), m_receiveBuffer.size()};
         alignas(cmsghdr) char control[256];
-        msghdr message{};
-        message.msg_name = &target;
-        message.msg_namelen = sizeof target;
-        message.msg_iov = &buffer;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
+        msghdr message = receiveMessage(target, buffer, control);
         ssize_t received = ::recvmsg(m_socket, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
         if (received < 0)
             return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -124,6 +125,8 @@ private:
     void display(const std::string &msg);
     int sendEcho(std::span<const uint8_t> data);
     void applyRequestOptions();
+    std::optional<icmp::Answer> waitForAnswer(
+            const icmp::EchoKey &key, std::chrono::steady_clock::time_point deadline);
     void discardPending();
     void clearPendingError();
     bool readErrorQueue(const icmp::EchoKey &key, icmp::Answer &answer);

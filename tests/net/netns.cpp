@@ -1,5 +1,6 @@
 #include "netns.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -87,8 +88,12 @@ bool NetNamespace::ip(const std::string &args, std::string &failure) const
 bool NetNamespace::sysctl(
         const std::string &key, const std::string &value, std::string &failure) const
 {
+    // Written through /proc rather than sysctl(8), which the machine may lack; a process
+    // started by `ip netns exec` sees the namespace's own values there.
+    std::string file = "/proc/sys/" + key;
+    std::replace(file.begin(), file.end(), '.', '/');
     return runCommand(
-            "ip netns exec " + m_name + " sysctl -qw '" + key + "=" + value + "'", failure);
+            "ip netns exec " + m_name + " sh -c 'echo \"" + value + "\" > " + file + "'", failure);
 }
 
 bool NetNamespace::runInside(const std::function<void()> &fn) const
