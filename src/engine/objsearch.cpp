@@ -10,9 +10,6 @@
 namespace veltrano {
 namespace {
 
-// Nodes smaller than this are scanned by the worker alone; larger ones are cut into chunks of
-// about this many entries for the helper threads.
-constexpr uint64_t kEntriesPerChunk = 8192;
 // A cache folder nested deeper than this is not entered (only a folder link that leads back
 // up, or a broken cache, gets there).
 constexpr size_t kMaxFolderDepth = 256;
@@ -191,7 +188,7 @@ void TObjSearch::searchNode(const std::string &folder, const std::string &cacheN
     scan.cp = &m_cp;
 
     if (m_parallel) {
-        const std::vector<ScanChunk> chunks = splitIntoChunks(scan.idx, scan.idxSize, kEntriesPerChunk);
+        const std::vector<ScanChunk> chunks = splitIntoChunks(scan.idx, scan.idxSize, std::max<uint64_t>(ChunkEntries, 1));
         if (chunks.size() > 1) {
             scanInChunks(scan, chunks);
             flushHits(true);

@@ -77,6 +77,9 @@ public:
     // Threads that scan a node's directories (1 = the worker alone). Hand-offs stay in walk
     // order whatever the number.
     unsigned ScanThreads = 1;
+    // With more than one scan thread: nodes of more entries than this are cut into chunks of
+    // about this many entries, which the threads take in turn.
+    uint64_t ChunkEntries = 8192;
 
     void Start();
     void WaitFor();
