@@ -19,7 +19,8 @@ namespace {
 std::string readInput(const std::string &file)
 {
     if (file.empty() || file == "-") {
-        return std::string((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+        return std::string(
+                (std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
     }
     std::ifstream in(file, std::ios::binary);
     if (!in)
@@ -48,14 +49,16 @@ std::function<int()> setupParseStream(CLI::App &sub)
     };
     auto args = std::make_shared<Args>();
     sub.add_option("FILE", args->file, "The captured stream (standard input when not given or -)");
-    sub.add_option("--chunk", args->chunk, "Bytes handed over at a time, as the data connection would")
+    sub.add_option(
+               "--chunk", args->chunk, "Bytes handed over at a time, as the data connection would")
             ->check(CLI::Range(size_t(1), size_t(1) << 30))
             ->capture_default_str();
     sub.add_option("--codepage", args->codePage,
-                   "Code page of the stream (default: the program's, $VELTRANO_CODEPAGE or CP950)");
+            "Code page of the stream (default: the program's, $VELTRANO_CODEPAGE or CP950)");
 
     return [args] {
-        const CodePage cp = args->codePage.empty() ? CodePage::programDefault() : CodePage(args->codePage);
+        const CodePage cp =
+                args->codePage.empty() ? CodePage::programDefault() : CodePage(args->codePage);
         const std::string bytes = readInput(args->file);
 
         FindStream stream(cp);
@@ -63,9 +66,9 @@ std::function<int()> setupParseStream(CLI::App &sub)
         stream.setResultsHandler([&] {
             for (const TItemData &item : stream.results())
                 std::cout << fmt::format("{}\t{}\t{}\t{}\n", cp.toUtf8(item.name()), item.Size,
-                                         item.Attr, formatDateTime(item.Time));
-            std::cout << fmt::format("found files={} folders={}\n", stream.foundFiles(),
-                                     stream.foundFolders());
+                        item.Attr, formatDateTime(item.Time));
+            std::cout << fmt::format(
+                    "found files={} folders={}\n", stream.foundFiles(), stream.foundFolders());
             std::cout.flush();
             if (!stream.lastError().empty()) {
                 std::cerr << stream.lastError() << '\n';
@@ -78,15 +81,16 @@ std::function<int()> setupParseStream(CLI::App &sub)
 
         const size_t pending = stream.pendingBytes();
         if (pending && !onlyBlanks(std::string_view(bytes).substr(bytes.size() - pending))) {
-            std::cerr << fmt::format("{} bytes after the last end marker ?E were not parsed\n", pending);
+            std::cerr << fmt::format(
+                    "{} bytes after the last end marker ?E were not parsed\n", pending);
             failed = true;
         }
         return failed ? kExitFailure : kExitOk;
     };
 }
 
-const bool registered = registerCommand(
-        {"parse-stream", "Parse a captured search result stream as the transfer window does", setupParseStream});
+const bool registered = registerCommand({"parse-stream",
+        "Parse a captured search result stream as the transfer window does", setupParseStream});
 
 } // namespace
 } // namespace veltrano::cli

@@ -13,13 +13,13 @@ constexpr size_t kMaxResultName = 254;
 class StreamParser
 {
 public:
-    StreamParser(std::string_view stream, const CodePage &cp, TItemList &results, FindTotals &totals)
+    StreamParser(
+            std::string_view stream, const CodePage &cp, TItemList &results, FindTotals &totals)
         : m_s(stream)
         , m_cp(cp)
         , m_results(results)
         , m_totals(totals)
-    {
-    }
+    { }
 
     // True when the parse stopped at a summary.
     bool run()
@@ -35,7 +35,11 @@ public:
     }
 
 private:
-    enum class Marker { None, Block, Summary };
+    enum class Marker {
+        None,
+        Block,
+        Summary
+    };
 
     // At a '?': reads the marker and acts on the ones both phases share. Returns Block for ?B
     // (the caller decides), Summary when the parse has stopped, None for a marker to skip.
@@ -156,7 +160,8 @@ private:
         m_stopped = true;
         m_summary = true;
         const size_t lf = m_s.find('\n', m_p);
-        const std::string_view line = m_s.substr(m_p, lf == std::string_view::npos ? std::string_view::npos : lf - m_p);
+        const std::string_view line =
+                m_s.substr(m_p, lf == std::string_view::npos ? std::string_view::npos : lf - m_p);
         if (GetTokens(line, "S<S", m_fields, m_cp) >= 2) {
             m_totals.files = toIntDef(m_fields[0], 0);
             m_totals.folders = toIntDef(m_fields[1], 0);
@@ -189,7 +194,7 @@ private:
 } // namespace
 
 void parseFindStream(std::string_view stream, bool cut, const CodePage &cp, TItemList &results,
-                     FindTotals &totals)
+        FindTotals &totals)
 {
     StreamParser parser(stream, cp, results, totals);
     if (!parser.run() && cut)

@@ -43,7 +43,7 @@ struct FindTotals
 // above, the structure error followed by the offending line, or a date conversion error); the
 // entries made before the error stay in `results`, the totals are set only by a summary.
 void parseFindStream(std::string_view stream, bool cut, const CodePage &cp, TItemList &results,
-                     FindTotals &totals);
+        FindTotals &totals);
 
 // Accumulates the chunks of the retrieved pseudo file FIND and parses each complete stream.
 // The owner (the transfer window, or a diagnostic tool) calls start() when it sends a search and

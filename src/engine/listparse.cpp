@@ -23,8 +23,8 @@ bool isBlank(std::string_view text)
 
 int monthOf(std::string_view field, const CodePage &cp)
 {
-    static constexpr std::string_view kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    static constexpr std::string_view kMonths[] = {
+            "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     for (int i = 0; i < 12; ++i)
         if (cp.equalsNoCase(field, kMonths[i]))
             return i + 1;
@@ -47,8 +47,8 @@ std::optional<TItemData> ParseListLine(std::string_view line, const CodePage &cp
     if (name == "." || name == ".." || isBlank(name))
         return std::nullopt;
 
-    const std::optional<double> date = encodeDate(toIntDef(fields[7], 2000), monthOf(fields[5], cp),
-                                                  toIntDef(fields[6], 1));
+    const std::optional<double> date =
+            encodeDate(toIntDef(fields[7], 2000), monthOf(fields[5], cp), toIntDef(fields[6], 1));
     if (!date)
         return std::nullopt;
 

@@ -90,8 +90,8 @@ bool matchDecoded(const std::u32string &name, const std::u32string &mask)
             star = true;
         } else if (star && t + 1 == tokens.size()) {
             const std::u32string_view rest = n.substr(std::min(p, n.size()));
-            const bool endsWith = rest.size() >= token.size()
-                && rest.substr(rest.size() - token.size()) == token;
+            const bool endsWith =
+                    rest.size() >= token.size() && rest.substr(rest.size() - token.size()) == token;
             p = endsWith ? n.size() : n.size() + 1; // anything but the end fails the last test
             star = false;
         } else if (star) {

@@ -45,8 +45,8 @@ std::string withoutCommas(std::string_view field, const CodePage &cp)
 // starts, or npos when the split ends with this field. `templ` is advanced past the descriptor.
 // Template separators are ASCII, so a byte equal to one on a character boundary is that
 // character.
-size_t cutRunField(std::string_view line, std::string_view &templ, std::string_view &field,
-                   const CodePage &cp)
+size_t cutRunField(
+        std::string_view line, std::string_view &templ, std::string_view &field, const CodePage &cp)
 {
     size_t runLength = 0;
     char sep = '\0';
@@ -59,8 +59,8 @@ size_t cutRunField(std::string_view line, std::string_view &templ, std::string_v
 
     // The first character always belongs to the field.
     const size_t from = cp.charLength(line.data(), line.data() + line.size());
-    const size_t at = runLength ? cp.find(line, std::string(runLength, sep), from)
-                                : std::string_view::npos;
+    const size_t at =
+            runLength ? cp.find(line, std::string(runLength, sep), from) : std::string_view::npos;
     if (at == std::string_view::npos) {
         field = line;
         return std::string_view::npos;
@@ -73,8 +73,8 @@ size_t cutRunField(std::string_view line, std::string_view &templ, std::string_v
 }
 
 // One descriptor of D or C: a fixed count of characters, then any run of the separator.
-size_t cutFixedField(std::string_view line, std::string_view &templ, std::string_view &field,
-                     const CodePage &cp)
+size_t cutFixedField(
+        std::string_view line, std::string_view &templ, std::string_view &field, const CodePage &cp)
 {
     size_t width = 1;
     while (width < templ.size() && templ[width] == 'D')

@@ -31,7 +31,8 @@ using TokenList = std::vector<std::string>;
 int GetTokens(std::string_view line, std::string_view templ, TokenList &list, const CodePage &cp);
 
 // The split alone: no clearing, no trimming; appends to `list`.
-void ParseTokens(std::string_view line, std::string_view templ, TokenList &list, const CodePage &cp);
+void ParseTokens(
+        std::string_view line, std::string_view templ, TokenList &list, const CodePage &cp);
 
 // The digit test of D fields: not empty and every character a decimal digit.
 bool IsDigits(std::string_view text);

@@ -21,8 +21,11 @@ void setReleaseNameSource(ReleaseNameSource source)
 uint8_t osTypeOfName(std::string_view productName)
 {
     static constexpr std::string_view kNames[] = {
-        "Microsoft Windows 95", "Microsoft Windows 98",         "Microsoft Windows NT",
-        "Microsoft Windows 2000", "Microsoft Windows Millennium",
+            "Microsoft Windows 95",
+            "Microsoft Windows 98",
+            "Microsoft Windows NT",
+            "Microsoft Windows 2000",
+            "Microsoft Windows Millennium",
     };
     for (uint8_t i = 0; i < 5; ++i)
         if (productName == kNames[i])

@@ -27,14 +27,14 @@ TEST(ParseStreamCommand, PrintsEveryEntryAndTheTotalsWhateverTheChunkSize)
     }
     TempDir dir;
     writeFile(dir.path() / "find.bin", kStream);
-    const CliRun run = cli("parse-stream --codepage Big5 '" + (dir.path() / "find.bin").string() + "'");
+    const CliRun run =
+            cli("parse-stream --codepage Big5 '" + (dir.path() / "find.bin").string() + "'");
     EXPECT_EQ(run.out, expected);
 }
 
 TEST(ParseStreamCommand, AnErrorGoesToStandardErrorAfterTheEntriesBeforeIt)
 {
-    const CliRun run = cli("parse-stream --codepage Big5",
-                           "\\\\PC\\s<3\n?B2001/5/3 10:00\n?O?E");
+    const CliRun run = cli("parse-stream --codepage Big5", "\\\\PC\\s<3\n?B2001/5/3 10:00\n?O?E");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "\\\\PC\\s\t0\t16\t2001/05/03 10:00:00\nfound files=0 folders=0\n");
     EXPECT_EQ(run.err, "超出伺服器限制筆數\n");

@@ -46,7 +46,7 @@ TEST(DateTime, ReadsTimesWithSecondsAndMeridiemsInEveryPlacement)
     EXPECT_DOUBLE_EQ(*parseDateTime("2001/5/3 10:00"), kMay3rd2001 + 10 * kHour);
     EXPECT_DOUBLE_EQ(*parseDateTime("1/1/1999 10:00 AM"), 36161 + 10 * kHour);
     EXPECT_DOUBLE_EQ(*parseDateTime("2001/5/3 1:30:15 pm"),
-                     kMay3rd2001 + (13 * 3600 + 30 * 60 + 15) / 86400.0);
+            kMay3rd2001 + (13 * 3600 + 30 * 60 + 15) / 86400.0);
     EXPECT_DOUBLE_EQ(*parseDateTime("2001/5/3 12:00 AM"), kMay3rd2001);
     EXPECT_DOUBLE_EQ(*parseDateTime("2001/5/3 12:00 PM"), kMay3rd2001 + 12 * kHour);
     EXPECT_DOUBLE_EQ(*parseDateTime("2001/5/3 0:30 AM"), kMay3rd2001 + 0.5 * kHour);
@@ -59,11 +59,10 @@ TEST(DateTime, ReadsTimesWithSecondsAndMeridiemsInEveryPlacement)
 
 TEST(DateTime, RefusesEverythingElse)
 {
-    for (const char *bad :
-         {"", "   ", "2001", "2001/5", "2001/5/", "01/5/3", "2001/5/2001", "5/3/01", "2001.5.3",
-          "2001/2/30", "2001/5/3 25:00", "2001/5/3 10", "2001/5/3 10:", "2001/5/3 10:00:",
-          "2001/5/3 10:60", "2001/5/3 13:00 PM", "2001/5/3 10:00 XM",
-          "2001/5/3 上午 10:00 PM", "2001/5/3 AM", "5/3/200110:00", "2001/5/3x", "10:00"})
+    for (const char *bad : {"", "   ", "2001", "2001/5", "2001/5/", "01/5/3", "2001/5/2001",
+                 "5/3/01", "2001.5.3", "2001/2/30", "2001/5/3 25:00", "2001/5/3 10", "2001/5/3 10:",
+                 "2001/5/3 10:00:", "2001/5/3 10:60", "2001/5/3 13:00 PM", "2001/5/3 10:00 XM",
+                 "2001/5/3 上午 10:00 PM", "2001/5/3 AM", "5/3/200110:00", "2001/5/3x", "10:00"})
         EXPECT_FALSE(parseDateTime(bad)) << bad;
 }
 
@@ -93,7 +92,8 @@ TEST(DateTime, WritesRoundedToTheMillisecondThenCutToTheSecond)
 
 TEST(DateTime, WrittenTextsReadBackToTheSameValue)
 {
-    for (double v : {0.0, kMay3rd2001 + 0.5, 36161 + 10 * kHour + 59.0 / 1440, -700.75, 2958465.0}) {
+    for (double v :
+            {0.0, kMay3rd2001 + 0.5, 36161 + 10 * kHour + 59.0 / 1440, -700.75, 2958465.0}) {
         const std::string text = formatDateTime(v);
         ASSERT_TRUE(parseDateTime(text)) << text;
         EXPECT_NEAR(*parseDateTime(text), v, 1e-9) << text;

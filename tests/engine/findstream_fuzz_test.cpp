@@ -40,7 +40,7 @@ std::vector<Outcome> run(std::string_view bytes, const std::vector<size_t> &size
             // The name is NUL-terminated within its 256 bytes and never longer than 254.
             EXPECT_LE(strnlen(item.Name, sizeof item.Name), 254u);
             o.entries.push_back(std::string(item.name()) + "|" + std::to_string(item.Size) + "|"
-                                + std::to_string(item.Attr) + "|" + formatDateTime(item.Time));
+                    + std::to_string(item.Attr) + "|" + formatDateTime(item.Time));
         }
         o.error = stream.lastError();
         o.files = stream.foundFiles();
@@ -71,7 +71,8 @@ std::vector<size_t> randomChunking(std::mt19937 &rng, size_t maxChunk)
 // Bytes drawn mostly from the stream's own alphabet, so markers and lines are common.
 std::string randomBytes(std::mt19937 &rng, size_t length)
 {
-    static const std::string kAlphabet = "??????EEBBHHAAOO<<<<\n\n\n\r 0123456789/:\\abPM\xA4\xA5\x5C";
+    static const std::string kAlphabet =
+            "??????EEBBHHAAOO<<<<\n\n\n\r 0123456789/:\\abPM\xA4\xA5\x5C";
     std::string s(length, '\0');
     for (char &c : s)
         c = rng() % 4 ? kAlphabet[rng() % kAlphabet.size()] : char(rng() % 256);
@@ -81,11 +82,12 @@ std::string randomBytes(std::mt19937 &rng, size_t length)
 std::string randomDate(std::mt19937 &rng)
 {
     const int year = 1990 + int(rng() % 30), month = 1 + int(rng() % 12), day = 1 + int(rng() % 28);
-    std::string date = rng() % 2 ? std::to_string(year) + "/" + std::to_string(month) + "/" + std::to_string(day)
-                                 : std::to_string(month) + "/" + std::to_string(day) + "/" + std::to_string(year);
+    std::string date = rng() % 2
+            ? std::to_string(year) + "/" + std::to_string(month) + "/" + std::to_string(day)
+            : std::to_string(month) + "/" + std::to_string(day) + "/" + std::to_string(year);
     if (rng() % 3)
         date += " " + std::to_string(rng() % 24) + ":" + std::to_string(10 + rng() % 50) + ":"
-            + std::to_string(10 + rng() % 50);
+                + std::to_string(10 + rng() % 50);
     return date;
 }
 
@@ -109,15 +111,22 @@ std::string randomValidStream(std::mt19937 &rng, size_t &entries)
         std::vector<size_t> counts(folders);
         for (size_t f = 0; f < folders; ++f) {
             counts[f] = 1 + rng() % 5;
-            s += "\\\\PC" + std::to_string(f) + "\\" + randomName(rng) + "<" + std::to_string(counts[f]) + "\r\n";
+            s += "\\\\PC" + std::to_string(f) + "\\" + randomName(rng) + "<"
+                    + std::to_string(counts[f]) + "\r\n";
         }
         s += "?B";
         for (size_t f = 0; f < folders; ++f) {
             for (size_t i = 0; i < counts[f]; ++i, ++entries) {
                 switch (rng() % 3) {
-                case 0: s += randomDate(rng); break;
-                case 1: s += randomName(rng) + "<" + randomDate(rng); break;
-                default: s += randomName(rng) + "<" + std::to_string(rng() % 100000) + "<" + randomDate(rng);
+                case 0:
+                    s += randomDate(rng);
+                    break;
+                case 1:
+                    s += randomName(rng) + "<" + randomDate(rng);
+                    break;
+                default:
+                    s += randomName(rng) + "<" + std::to_string(rng() % 100000) + "<"
+                            + randomDate(rng);
                 }
                 s += rng() % 2 ? "\n" : "\r\n";
             }
@@ -192,8 +201,7 @@ TEST(StrtokensFuzz, RandomLinesAndTemplatesEitherSplitOrRaiseTheTableTexts)
         TokenList list;
         try {
             ParseTokens(line, templ, list, cp);
-        } catch (const Error &) {
-        }
+        } catch (const Error &) { }
         size_t total = 0;
         for (const std::string &field : list)
             total += field.size();

@@ -25,8 +25,8 @@ struct Parse
 
 std::string describe(const TItemData &item)
 {
-    return std::string(item.name()) + "|" + std::to_string(item.Size) + "|" + std::to_string(item.Attr)
-        + "|" + formatDateTime(item.Time);
+    return std::string(item.name()) + "|" + std::to_string(item.Size) + "|"
+            + std::to_string(item.Attr) + "|" + formatDateTime(item.Time);
 }
 
 // Drives a FindStream and records every parse.
@@ -36,7 +36,9 @@ public:
     Recorder()
         : m_stream(CodePage("CP950"))
     {
-        m_stream.setErrorHandler([this](const std::string &e) { m_error = e; });
+        m_stream.setErrorHandler([this](const std::string &e) {
+            m_error = e;
+        });
         m_stream.setResultsHandler([this] {
             Parse p;
             for (const TItemData &item : m_stream.results())
@@ -71,7 +73,7 @@ Parse parseWhole(std::string_view stream)
     Recorder r;
     r.feed(stream);
     EXPECT_EQ(r.parses.size(), 1u);
-    return r.parses.empty() ? Parse {} : r.parses.front();
+    return r.parses.empty() ? Parse{} : r.parses.front();
 }
 
 const std::string kExample = "\\\\PC\\share<2\n"
@@ -85,8 +87,9 @@ const std::string kExample = "\\\\PC\\share<2\n"
 TEST(FindStreamParse, OneBlockGivesTheFolderAndItsFileWithTheTotals)
 {
     const Parse p = parseWhole(kExample);
-    EXPECT_EQ(p.lines, (std::vector<std::string> {"\\\\PC\\share|0|16|2001/05/03 10:00:00",
-                                                  "\\\\PC\\share\\a.txt|1234|0|2001/05/03 10:00:00"}));
+    EXPECT_EQ(p.lines,
+            (std::vector<std::string>{"\\\\PC\\share|0|16|2001/05/03 10:00:00",
+                    "\\\\PC\\share\\a.txt|1234|0|2001/05/03 10:00:00"}));
     EXPECT_EQ(p.error, "");
     EXPECT_EQ(p.files, 1);
     EXPECT_EQ(p.folders, 1);
@@ -96,8 +99,9 @@ TEST(FindStreamParse, EntryKindsFollowTheFieldCount)
 {
     TItemList items;
     FindTotals totals;
-    parseFindStream("\\\\PC\\s<3\n?B2001/5/3 10:00\r\nsub<2001/5/3 10:00\r\nf<xyz<2001/5/3 10:00\r\n",
-                    false, CodePage("CP950"), items, totals);
+    parseFindStream(
+            "\\\\PC\\s<3\n?B2001/5/3 10:00\r\nsub<2001/5/3 10:00\r\nf<xyz<2001/5/3 10:00\r\n",
+            false, CodePage("CP950"), items, totals);
     ASSERT_EQ(items.size(), 3u);
     EXPECT_EQ(items[0].name(), "\\\\PC\\s");
     EXPECT_EQ(items[1].name(), "\\\\PC\\s\\sub");
@@ -150,7 +154,7 @@ TEST(FindStreamParse, ShortBlocksAndTextAfterTheSummaryAreHarmless)
 TEST(FindStreamParse, UnknownMarkersAreSkippedWithTheirByte)
 {
     const Parse p = parseWhole("?Z\\\\P\\s?x<1\n?B?B2001/5/3 1?Q0:00\n?H1<0\n?E");
-    EXPECT_EQ(p.lines, (std::vector<std::string> {"\\\\P\\s|0|16|2001/05/03 10:00:00"}));
+    EXPECT_EQ(p.lines, (std::vector<std::string>{"\\\\P\\s|0|16|2001/05/03 10:00:00"}));
 }
 
 TEST(FindStreamParse, OnlyAnEndMarkerGivesAnEmptyListAndStillReports)
@@ -175,7 +179,8 @@ TEST(FindStreamErrors, ServerMarkersEndTheParseAndKeepEarlierEntries)
 
 TEST(FindStreamErrors, MalformedLinesNameThemselvesAfterTheStructureText)
 {
-    Parse p = parseWhole("\\\\P\\s<5\n?B2001/5/3 10:00\na<1<2001/5/3 10:00<x\r\nb<1<2001/5/3 10:00\n?E");
+    Parse p = parseWhole(
+            "\\\\P\\s<5\n?B2001/5/3 10:00\na<1<2001/5/3 10:00<x\r\nb<1<2001/5/3 10:00\n?E");
     EXPECT_EQ(p.lines.size(), 1u);
     EXPECT_EQ(p.error, std::string(kFindBadStructure) + "a<1<2001/5/3 10:00<x");
     // A header line without a count; the Big5 bytes of the line are shown in UTF-8.
@@ -196,7 +201,7 @@ TEST(FindStreamErrors, ADateThatDoesNotConvertEndsTheParse)
 TEST(FindStreamParse, NamesAreCutTo254BytesOnACharacterBoundary)
 {
     const std::string folder = "\\\\P\\" + std::string(247, 'x'); // 251 bytes
-    const std::string big5Name = "\xA5\x5C\xA5\x5C";              // 功功
+    const std::string big5Name = "\xA5\x5C\xA5\x5C"; // 功功
     const Parse p = parseWhole(folder + "<1\n?B" + big5Name + "<1<2001/5/3 10:00\n?E");
     ASSERT_EQ(p.lines.size(), 1u);
     // 251 + backslash + one Big5 character fill 254; the second character does not fit.
@@ -271,7 +276,7 @@ TEST(FindStreamAccumulation, AStreamLongerThanTheBufferEndsWithTheBufferFullErro
 TEST(FindStreamAccumulation, AnOverlongStreamWhoseSummaryFitIsComplete)
 {
     const std::string stream = kExample.substr(0, kExample.size() - 2)
-        + std::string(FindStream::kBufferSize, 'z') + "?E";
+            + std::string(FindStream::kBufferSize, 'z') + "?E";
     Recorder r;
     r.feedInChunks(stream, 2048);
     ASSERT_EQ(r.parses.size(), 1u);

@@ -52,9 +52,9 @@ TEST(ListParse, UnknownMonthsAndDaysFallBackToTheFirst)
 TEST(ListParse, LinesThatNameNoEntryGiveNone)
 {
     for (const char *text :
-         {"total 12", "drwxr-xr-x 1 u g 0 Jan 1 2001", "drwxr-xr-x 1 u g 0 Jan 1 2001 .",
-          "drwxr-xr-x 1 u g 0 Jan 1 2001 ..", "", "-rw-r--r-- 1 u g 5 Feb 30 2001 a",
-          "-rw-r--r-- 1 u g 5 Jan 1 0 a", "-rw-r--r-- 1 u g 5 Jan 99 2001 a"})
+            {"total 12", "drwxr-xr-x 1 u g 0 Jan 1 2001", "drwxr-xr-x 1 u g 0 Jan 1 2001 .",
+                    "drwxr-xr-x 1 u g 0 Jan 1 2001 ..", "", "-rw-r--r-- 1 u g 5 Feb 30 2001 a",
+                    "-rw-r--r-- 1 u g 5 Jan 1 0 a", "-rw-r--r-- 1 u g 5 Jan 99 2001 a"})
         EXPECT_FALSE(line(text)) << text;
 }
 
@@ -85,7 +85,7 @@ TEST(ListParse, TextCountsFoldersAndFilesOverAnyLineEnd)
                                              "drwxr-xr-x 1 u g 0 Jan 1 2001 sub\n"
                                              "-rw-r--r-- 1 u g 10 Jan 1 2001 a.txt\r"
                                              "-rw-r--r-- 1 u g 20 Jan 1 2001 b.txt",
-                                             big5());
+            big5());
     ASSERT_EQ(listing.entries.size(), 3u);
     EXPECT_EQ(listing.folders, 1);
     EXPECT_EQ(listing.files, 2);

@@ -17,15 +17,15 @@ bool matches(std::string_view maskText, std::string_view name)
 
 TEST(Masksearch, BuildMaskLowerCasesSortsAndKeepsEmptyParts)
 {
-    MaskList list {"old"};
+    MaskList list{"old"};
     BuildMask("*.TXT;*.doc", list);
-    EXPECT_EQ(list, (MaskList {"*.doc", "*.txt"}));
+    EXPECT_EQ(list, (MaskList{"*.doc", "*.txt"}));
     BuildMask("", list);
-    EXPECT_EQ(list, (MaskList {"*"}));
+    EXPECT_EQ(list, (MaskList{"*"}));
     BuildMask("B;;a;", list);
-    EXPECT_EQ(list, (MaskList {"", "a", "b"}));
+    EXPECT_EQ(list, (MaskList{"", "a", "b"}));
     BuildMask("*.ÄB;*.äb", list);
-    EXPECT_EQ(list, (MaskList {"*.äb", "*.äb"}));
+    EXPECT_EQ(list, (MaskList{"*.äb", "*.äb"}));
 }
 
 TEST(Masksearch, AMissingOrEmptyListLetsEverythingThrough)
@@ -80,7 +80,7 @@ TEST(Masksearch, MasksWithoutWildcardsCompareWhole)
 {
     EXPECT_TRUE(MatchMask("a.txt", "a.txt"));
     EXPECT_FALSE(MatchMask("a.txt", "A.txt")); // the name is lower-cased by the caller, not here
-    EXPECT_FALSE(matches(";", "a.txt"));       // an empty mask matches no name
+    EXPECT_FALSE(matches(";", "a.txt")); // an empty mask matches no name
 }
 
 TEST(Masksearch, InvalidUtf8BytesMatchThemselvesOnly)

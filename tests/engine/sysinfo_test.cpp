@@ -8,7 +8,9 @@ namespace {
 
 uint8_t codeFor(std::optional<std::string> name)
 {
-    setReleaseNameSource([name] { return name; });
+    setReleaseNameSource([name] {
+        return name;
+    });
     uint8_t code = 99;
     GetOSType(code);
     setReleaseNameSource({});
@@ -30,7 +32,7 @@ TEST(Sysinfo, AnythingElseOrNoNameIsZero)
 {
     EXPECT_EQ(codeFor("Microsoft Windows XP"), 0);
     EXPECT_EQ(codeFor("Microsoft Windows 98 "), 0); // a trailing blank
-    EXPECT_EQ(codeFor("microsoft windows 98"), 0);  // case counts
+    EXPECT_EQ(codeFor("microsoft windows 98"), 0); // case counts
     EXPECT_EQ(codeFor(""), 0);
     EXPECT_EQ(codeFor(std::nullopt), 0);
     uint8_t code = 99;
