@@ -250,6 +250,7 @@ int runSearch(const SearchArgs &args)
     struct sigaction action {};
     struct sigaction previous {};
     action.sa_handler = stopOnInterrupt;
+    action.sa_flags = SA_RESTART; // a write to a slow pipe goes on after Ctrl-C
     sigemptyset(&action.sa_mask);
     g_running.store(&search);
     sigaction(SIGINT, &action, &previous);
