@@ -24,6 +24,7 @@ namespace veltrano {
 namespace {
 
 constexpr size_t kDataChunk = 2048;
+constexpr size_t kWriteBlock = 64 * 1024;
 
 // The order in which a high-level request takes its steps.
 constexpr TFtpFct kStepOrder[] = {
@@ -626,8 +627,17 @@ bool TCustomFtpCli::openLocalFile()
     return m_localFile >= 0;
 }
 
+// Keeps what was received (a later resume continues after it); errors here are not news,
+// since every path that comes here without flushing first has already failed.
 void TCustomFtpCli::closeLocalFile()
 {
+    for (size_t done = 0; m_localFile >= 0 && done < m_writeBuffer.size();) {
+        const ssize_t written = ::write(m_localFile, m_writeBuffer.data() + done, m_writeBuffer.size() - done);
+        if (written <= 0 && errno != EINTR)
+            break;
+        done += written > 0 ? static_cast<size_t>(written) : 0;
+    }
+    m_writeBuffer.clear();
     if (m_localFile >= 0)
         ::close(m_localFile);
     m_localFile = -1;
@@ -792,8 +802,19 @@ void TCustomFtpCli::deliverData(const char *data, size_t size)
         }
         return;
     }
-    while (size > 0 && m_localFile >= 0) {
-        const ssize_t written = ::write(m_localFile, data, size);
+    if (m_localFile < 0)
+        return;
+    // Written in blocks: one system call per 64 KB rather than per chunk.
+    m_writeBuffer.append(data, size);
+    if (m_writeBuffer.size() >= kWriteBlock)
+        flushLocalFile();
+}
+
+bool TCustomFtpCli::flushLocalFile()
+{
+    size_t done = 0;
+    while (done < m_writeBuffer.size() && m_localFile >= 0) {
+        const ssize_t written = ::write(m_localFile, m_writeBuffer.data() + done, m_writeBuffer.size() - done);
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0) {
@@ -801,13 +822,15 @@ void TCustomFtpCli::deliverData(const char *data, size_t size)
             // A file that could not be written is no successful download.
             m_error = 550;
             ErrorMessage = "550 Error writing local file " + m_localFileName + ": " + std::strerror(errno);
+            m_writeBuffer.clear();
             closeLocalFile();
             m_data->Shutdown(2);
-            return;
+            return false;
         }
-        data += written;
-        size -= static_cast<size_t>(written);
+        done += static_cast<size_t>(written);
     }
+    m_writeBuffer.clear();
+    return true;
 }
 
 void TCustomFtpCli::onDataClosed(int error)
@@ -822,7 +845,8 @@ void TCustomFtpCli::onDataClosed(int error)
         m_pendingLine.clear();
         OnDisplayFile(*this, line);
     }
-    closeLocalFile();
+    if (m_localFile >= 0 && flushLocalFile())
+        closeLocalFile();
     finishTransferIfDone();
 }
 

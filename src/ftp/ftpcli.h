@@ -189,6 +189,7 @@ private:
     void dataStep(TFtpFct step);
     bool openLocalFile();
     void closeLocalFile();
+    bool flushLocalFile();
     void dataReplyFirst(const std::string &line);
     void dataReplyFinal(const std::string &line);
     void traceOnly(const std::string &line);
@@ -241,6 +242,7 @@ private:
 
     // The running transfer.
     int m_localFile = -1;
+    std::string m_writeBuffer;
     bool m_transferActive = false;
     bool m_replyComplete = false;
     bool m_dataComplete = false;

@@ -510,8 +510,11 @@ int TWSocket::Receive(void *buffer, size_t size)
     const ssize_t n = ::recv(m_handle, buffer, size, 0);
     if (n < 0) {
         m_lastError = winsockErrorFromErrno(errno);
+        m_lastReceive = ReceiveDrained;
         return -1;
     }
+    // A short read emptied the system's buffer: the receive loop need not ask again.
+    m_lastReceive = static_cast<size_t>(n) < size ? ReceiveDrained : ReceiveFull;
     m_readCount += n;
     return static_cast<int>(n);
 }
@@ -521,6 +524,7 @@ bool TWSocket::receiveLoop(uint64_t serial)
 {
     for (int pass = 0; pass < kMaxReceivePasses; ++pass) {
         m_lastError = 0;
+        m_lastReceive = ReceiveNone;
         if (OnDataAvailable) {
             OnDataAvailable(*this, 0);
         } else {
@@ -531,7 +535,7 @@ bool TWSocket::receiveLoop(uint64_t serial)
             return false;
         if ((m_options & wsoNoReceiveLoop) || (m_lastError != 0 && m_lastError != 10035))
             return true;
-        if (bytesWaiting() == 0)
+        if (m_lastReceive == ReceiveDrained || (m_lastReceive == ReceiveNone && bytesWaiting() == 0))
             return true;
     }
     return true;

@@ -163,6 +163,8 @@ private:
     int m_lastError = 0;
     int64_t m_readCount = 0;
     bool m_closeInvoked = true;
+    // What the last Receive of a data event saw, so the receive loop rarely asks the system.
+    enum { ReceiveNone, ReceiveFull, ReceiveDrained } m_lastReceive = ReceiveNone;
     std::unique_ptr<QSocketNotifier> m_readNotifier;
     std::unique_ptr<QSocketNotifier> m_writeNotifier;
     std::deque<std::string> m_sendBuffer;

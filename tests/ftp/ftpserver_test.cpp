@@ -249,8 +249,10 @@ TEST_F(FtpServer, FiftyMegabytesNeverStallTheEventLoop)
     ticker.start(10);
     h->client.GetAsync();
     ASSERT_EQ(h->waitDone(60000), 0) << h->client.ErrorMessage;
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const Clock::time_point end = Clock::now();
+    const double seconds = std::chrono::duration<double>(end - start).count();
     ticker.stop();
+    longestGap = std::max(longestGap, end - lastTick); // the stretch up to the end counts too
     const auto gapMs = std::chrono::duration_cast<std::chrono::milliseconds>(longestGap).count();
     std::cout << "50 MB over loopback in " << seconds << " s (" << 50 / seconds
               << " MB/s); longest timer gap " << gapMs << " ms\n";
