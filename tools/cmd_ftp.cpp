@@ -1,5 +1,7 @@
 // veltrano-cli ftp-list / ftp-get: the FTP client from a terminal, for diagnosis and checks.
+#include <chrono>
 #include <cstdio>
+#include <memory>
 #include <filesystem>
 #include <iostream>
 

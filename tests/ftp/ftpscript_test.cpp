@@ -1,5 +1,6 @@
 // The client against a scripted server: exact replies in, the exact command transcript out.
 #include <algorithm>
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@ using test::FtpHarness;
 using test::ScriptServer;
 using test::ScriptSession;
 using Transcript = std::vector<std::string>;
+namespace fs = std::filesystem;
 
 std::string pasvReply(uint16_t port, const std::string &address = "10,0,0,5")
 {
@@ -344,6 +346,43 @@ TEST(FtpScript, RefusedConnectionReportsTheWinsockText)
     EXPECT_EQ(h.client.LastReply(), "500 Connection refused (Winsock error #10061)");
     EXPECT_EQ(h.client.ReplyCode(), 500);
     EXPECT_EQ(h.client.State(), ftpReady);
+}
+
+} // namespace
+} // namespace veltrano
+
+namespace veltrano {
+namespace {
+
+TEST(FtpScript, SynchronousAbortDropsATransferWithoutACompletion)
+{
+    ScriptServer server([](test::ScriptSession &s) {
+        logOn(s);
+        s.command();
+        const uint16_t port = s.openPassive();
+        s.send(pasvReply(port));
+        s.command();
+        s.acceptData();
+        s.send("150 Opening data connection\r\n");
+        s.sendData(std::string(5000, 'a')); // and then nothing more: the client must give up
+    });
+    test::TempDir dir;
+    FtpHarness h(server.port());
+    int64_t seen = 0;
+    h.client.OnProgress = [&](TCustomFtpCli &, int64_t count, bool &) { seen = count; };
+    h.client.ConnectAsync();
+    ASSERT_EQ(h.waitDone(), 0);
+    h.client.HostFileName = "stalled";
+    h.client.SetLocalFileName((dir.path() / "stalled").string());
+    h.client.GetAsync();
+    ASSERT_TRUE(test::runUntil([&] { return seen >= 4096; }));
+    EXPECT_TRUE(h.client.Abort());
+    EXPECT_EQ(h.client.State(), ftpReady);
+    EXPECT_FALSE(h.client.Connected());
+    EXPECT_EQ(h.client.RequestType(), ftpRqAbort);
+    test::runUntil([] { return false; }, 200);
+    EXPECT_EQ(h.done.size(), 1u) << "an abort has no completion of its own";
+    EXPECT_EQ(fs::file_size(dir.path() / "stalled"), 5000u) << "what came in stays for a resume";
 }
 
 } // namespace
