@@ -233,33 +233,8 @@ ConditionMatcher::ConditionMatcher(const TCompInfos &conds, const CodePage &cp)
     }
 }
 
-bool ConditionMatcher::testRow(const Row &row, const NameBytes &name, uint32_t size, uint32_t attr,
-                               double time) const
+bool ConditionMatcher::testText(const Row &row, const NameBytes &value)
 {
-    NameBytes value = name;
-    switch (row.field) {
-    case cfName:
-        break;
-    case cfExt: {
-        if (attr & kAttrDirectory)
-            return false;
-        size_t start;
-        if (name.ascii) {
-            start = asciiExtensionStart(name);
-        } else {
-            const std::string_view ext = extensionOf(name.view(), row.text.codePage());
-            start = ext.empty() ? std::string_view::npos : name.length - ext.size();
-        }
-        value = start == std::string_view::npos ? name.tail(name.length) : name.tail(start);
-        break;
-    }
-    case cfSize:
-        return ordered<int64_t>(row.op, size, row.sizeKey);
-    case cfDate:
-        return ordered<double>(row.op, time, row.dateKey);
-    default:
-        return false;
-    }
     switch (row.op) {
     case coContains:
         return row.text.contains(value);
@@ -271,6 +246,18 @@ bool ConditionMatcher::testRow(const Row &row, const NameBytes &name, uint32_t s
         return row.text.compare(value) < 0;
     }
     return false;
+}
+
+bool ConditionMatcher::testExtension(const Row &row, const NameBytes &name)
+{
+    size_t start;
+    if (name.ascii) {
+        start = asciiExtensionStart(name);
+    } else {
+        const std::string_view ext = extensionOf(name.view(), row.text.codePage());
+        start = ext.empty() ? std::string_view::npos : name.length - ext.size();
+    }
+    return testText(row, name.tail(start == std::string_view::npos ? name.length : start));
 }
 
 bool ConditionMatcher::matches(const unsigned char *name, size_t fieldLength,
@@ -286,11 +273,26 @@ bool ConditionMatcher::matches(const unsigned char *name, size_t fieldLength,
         // affected by testing it.
         if (row.logic == clOr ? soFar : !soFar)
             continue;
-        if (!haveName && (row.field == cfName || row.field == cfExt)) {
-            measured = measureName(name, fieldLength, limit);
-            haveName = true;
+        bool c = false;
+        switch (row.field) {
+        case cfSize:
+            c = ordered<int64_t>(row.op, size, row.sizeKey);
+            break;
+        case cfDate:
+            c = ordered<double>(row.op, time, row.dateKey);
+            break;
+        case cfName:
+        case cfExt:
+            if (row.field == cfExt && (attr & kAttrDirectory))
+                break;
+            if (!haveName) {
+                measureName(name, fieldLength, limit, measured);
+                haveName = true;
+            }
+            c = row.field == cfName ? testText(row, measured) : testExtension(row, measured);
+            break;
         }
-        soFar = join(row.logic, testRow(row, measured, size, attr, time), soFar);
+        soFar = join(row.logic, c, soFar);
     }
     return soFar;
 }

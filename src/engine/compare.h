@@ -102,8 +102,8 @@ private:
         FoldMatcher text;
     };
 
-    bool testRow(const Row &row, const NameBytes &name, uint32_t size, uint32_t attr,
-                 double time) const;
+    static bool testText(const Row &row, const NameBytes &value);
+    static bool testExtension(const Row &row, const NameBytes &name);
 
     std::array<Row, 3> m_rows;
     int m_used = 0;

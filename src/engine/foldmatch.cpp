@@ -20,9 +20,12 @@ inline unsigned lowBits(size_t count)
 
 } // namespace
 
-NameBytes measureName(const unsigned char *p, size_t fieldLength, const unsigned char *limit)
+void measureName(const unsigned char *p, size_t fieldLength, const unsigned char *limit,
+                 NameBytes &name)
 {
-    NameBytes name {p, fieldLength, true, limit};
+    name.data = p;
+    name.length = fieldLength;
+    name.limit = limit;
     size_t off = 0;
     unsigned high = 0;
 #if defined(__SSE2__)
@@ -36,7 +39,7 @@ NameBytes measureName(const unsigned char *p, size_t fieldLength, const unsigned
             const unsigned at = unsigned(__builtin_ctz(nul));
             name.length = off + at;
             name.ascii = high == 0 && (bits & lowBits(at)) == 0;
-            return name;
+            return;
         }
         high |= bits;
     }
@@ -49,7 +52,6 @@ NameBytes measureName(const unsigned char *p, size_t fieldLength, const unsigned
         high |= p[off] & 0x80;
     }
     name.ascii = high == 0;
-    return name;
 }
 
 FoldMatcher::FoldMatcher(std::string key, bool mappable, const CodePage &cp)

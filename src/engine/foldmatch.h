@@ -27,12 +27,16 @@ struct NameBytes
     NameBytes tail(size_t from) const { return {data + from, length - from, ascii, limit}; }
 };
 
-// Measures a name field of `fieldLength` bytes at p (p + fieldLength <= limit).
-NameBytes measureName(const unsigned char *p, size_t fieldLength, const unsigned char *limit);
+// Measures a name field of `fieldLength` bytes at p (p + fieldLength <= limit) into `name`.
+// (Filled in place: a returned copy costs a stalled store-to-load in the search's inner loop.)
+void measureName(const unsigned char *p, size_t fieldLength, const unsigned char *limit,
+                 NameBytes &name);
 inline NameBytes measureName(std::string_view text)
 {
     const auto *p = reinterpret_cast<const unsigned char *>(text.data());
-    return measureName(p, text.size(), p + text.size());
+    NameBytes name;
+    measureName(p, text.size(), p + text.size(), name);
+    return name;
 }
 
 class FoldMatcher

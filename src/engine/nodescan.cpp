@@ -1,6 +1,13 @@
 #include "engine/nodescan.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+
+#include "engine/myutils.h"
 
 #include "util/bytereader.h"
 
@@ -29,6 +36,57 @@ private:
 };
 
 } // namespace
+
+bool PairBuffers::readFile(const std::string &path, Buffer &buffer)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (ok) {
+        const size_t want = size_t(st.st_size);
+        if (buffer.capacity < want) {
+            buffer.data.reset(); // the old buffer goes before the new one is taken
+            buffer.data.reset(new unsigned char[want]);
+            buffer.capacity = want;
+        }
+        // A file that shrinks meanwhile gives what it still holds.
+        size_t got = 0;
+        while (ok && got < want) {
+            const ssize_t n = ::read(fd, buffer.data.get() + got, want - got);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                ok = false;
+            else if (n == 0)
+                break;
+            else
+                got += size_t(n);
+        }
+        buffer.size = got;
+    }
+    ::close(fd);
+    return ok;
+}
+
+bool PairBuffers::read(const std::string &folder, std::string_view cacheName, const CodePage &cp)
+{
+    const std::filesystem::path idx = cacheFilePath(folder, cacheName, ".IDX", cp);
+    if (idx.empty() || !readFile(idx.string(), m_idx))
+        return false;
+    return readFile(cacheFilePath(folder, cacheName, ".LST", cp).string(), m_lst);
+}
+
+NodeScan PairBuffers::scan() const
+{
+    NodeScan scan;
+    scan.idx = m_idx.data.get();
+    scan.idxSize = m_idx.size;
+    scan.lst = m_lst.data.get();
+    scan.lstSize = m_lst.size;
+    return scan;
+}
 
 void scanRange(const NodeScan &s, size_t idxBegin, size_t idxEnd, SkipState &skip,
                ScanCounts &counts, HitSink &sink, std::vector<DirCounts> *dirLog)

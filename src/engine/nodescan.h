@@ -63,6 +63,29 @@ struct NodeScan
     }
 };
 
+// A node's index pair read whole, into buffers that are kept from node to node (they grow to
+// the largest pair of the walk and are never cleared, so reading costs one copy per byte).
+class PairBuffers
+{
+public:
+    // Reads folder + cacheName + ".IDX" and ".LST"; false, without a word, when either is
+    // missing or cannot be read, since the walk then skips the node.
+    bool read(const std::string &folder, std::string_view cacheName, const CodePage &cp);
+    NodeScan scan() const;
+
+private:
+    struct Buffer
+    {
+        std::unique_ptr<unsigned char[]> data;
+        size_t capacity = 0;
+        size_t size = 0;
+    };
+    static bool readFile(const std::string &path, Buffer &buffer);
+
+    Buffer m_idx;
+    Buffer m_lst;
+};
+
 // The skipping state of soHitNoFind: the path (a view into the .IDX) whose sub-tree is being
 // passed over.
 struct SkipState

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "engine/myutils.h"
 #include "util/bytereader.h"
@@ -20,7 +21,9 @@ void setNameWhole(TItemData &item, std::string_view prefix, std::string_view tex
 {
     constexpr size_t room = sizeof item.Name - 1;
     if (prefix.size() + text.size() <= room) {
-        item.setName(prefix, text);
+        std::memcpy(item.Name, prefix.data(), prefix.size());
+        std::memcpy(item.Name + prefix.size(), text.data(), text.size());
+        item.Name[prefix.size() + text.size()] = '\0';
         return;
     }
     std::string full;
@@ -175,12 +178,12 @@ void TObjSearch::searchNode(const std::string &folder, const std::string &cacheN
         return;
     m_curNodeFolder = folder;
     m_curNodePath = folder + cacheName;
-    const std::optional<IndexPair> pair = readIndexPair(folder, cacheName, m_cp);
-    if (!pair)
+    m_hitDirBuffer = nullptr; // the buffers may be refilled in place
+    if (!m_pair.read(folder, cacheName, m_cp))
         return;
     handOff(OnNode);
 
-    NodeScan scan = NodeScan::of(*pair);
+    NodeScan scan = m_pair.scan();
     scan.matcher = &*m_matcher;
     scan.options = m_options;
     scan.minHits = m_minHits;
@@ -233,9 +236,15 @@ void TObjSearch::deliverHit(const NodeScan &scan, const ScanHit &hit, int64_t fi
     m_fileCount = files;
     m_folderCount = folders;
 
-    IdxCursor dirs(scan.idx + hit.dirOffset, scan.idxSize - hit.dirOffset);
-    DirRecord dir;
-    dirs.next(dir);
+    // Hits come in runs from one directory; its record is read once per run.
+    if (hit.dirOffset != m_hitDirOffset || scan.idx != m_hitDirBuffer) {
+        IdxCursor dirs(scan.idx + hit.dirOffset, scan.idxSize - hit.dirOffset);
+        DirRecord dir;
+        dirs.next(dir);
+        m_hitDirPath = dir.path;
+        m_hitDirOffset = hit.dirOffset;
+        m_hitDirBuffer = scan.idx;
+    }
     const unsigned char *p = scan.lst + hit.entryOffset;
     const size_t available = scan.lstSize - hit.entryOffset - kLstHeaderSize;
     const size_t length = readU16le(p + 16);
@@ -243,7 +252,7 @@ void TObjSearch::deliverHit(const NodeScan &scan, const ScanHit &hit, int64_t fi
     m_curItem.Time = readDoubleLe(p + 8);
     if (m_options & soOnlyShowFolder) {
         // The folder is the hit: its path without the closing backslash.
-        std::string_view path = dir.path;
+        std::string_view path = m_hitDirPath;
         if (!path.empty() && m_cp.rfindChar(path, '\\') == path.size() - 1)
             path.remove_suffix(1);
         m_curItem.Size = 0;
@@ -252,7 +261,7 @@ void TObjSearch::deliverHit(const NodeScan &scan, const ScanHit &hit, int64_t fi
     } else {
         m_curItem.Size = readU32le(p);
         m_curItem.Attr = readU32le(p + 4);
-        setNameWhole(m_curItem, dir.path, name, m_cp);
+        setNameWhole(m_curItem, m_hitDirPath, name, m_cp);
     }
 
     if (!OnHits) {

@@ -133,6 +133,10 @@ private:
 
     std::optional<ConditionMatcher> m_matcher;
     std::unique_ptr<ParallelScanner> m_parallel;
+    PairBuffers m_pair;
+    const unsigned char *m_hitDirBuffer = nullptr;
+    uint32_t m_hitDirOffset = 0;
+    std::string_view m_hitDirPath;
     TItemData m_curItem;
     std::string m_curNodeName;
     std::string m_curNodePath;
