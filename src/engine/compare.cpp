@@ -231,6 +231,7 @@ ConditionMatcher::ConditionMatcher(const TCompInfos &conds, const CodePage &cp)
             m_needsName = true;
         }
     }
+    m_singleContains = m_used == 1 && m_rows[0].field == cfName && m_rows[0].op == coContains;
 }
 
 bool ConditionMatcher::testText(const Row &row, const NameBytes &value)
@@ -264,6 +265,8 @@ bool ConditionMatcher::matches(const unsigned char *name, size_t fieldLength,
                                const unsigned char *limit, uint32_t size, uint32_t attr,
                                double time) const
 {
+    if (m_singleContains) // the usual search: one row, name contains
+        return m_rows[0].text.containsInField(name, fieldLength, limit);
     NameBytes measured;
     bool haveName = false;
     bool soFar = true;
@@ -285,6 +288,10 @@ bool ConditionMatcher::matches(const unsigned char *name, size_t fieldLength,
         case cfExt:
             if (row.field == cfExt && (attr & kAttrDirectory))
                 break;
+            if (!haveName && row.field == cfName && row.op == coContains) {
+                c = row.text.containsInField(name, fieldLength, limit);
+                break;
+            }
             if (!haveName) {
                 measureName(name, fieldLength, limit, measured);
                 haveName = true;

@@ -108,6 +108,7 @@ private:
     std::array<Row, 3> m_rows;
     int m_used = 0;
     bool m_needsName = false;
+    bool m_singleContains = false;
 };
 
 // Reads a row word given in UTF-8: the list word (檔名, 包含, 且 …) or its English name

@@ -50,6 +50,9 @@ public:
     // The key occurs in the upper-cased name, starting on a character boundary. An empty key
     // occurs nowhere.
     bool contains(const NameBytes &name) const;
+    // The same for a name field not yet measured (its text ends at the first NUL): one pass
+    // over the bytes finds the end, checks for bytes beyond ASCII and tests the candidates.
+    bool containsInField(const unsigned char *p, size_t fieldLength, const unsigned char *limit) const;
     // The upper-cased name equals the key.
     bool equals(const NameBytes &name) const;
     // Byte-wise order of the upper-cased name against the key: negative, zero or positive.

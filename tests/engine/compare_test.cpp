@@ -243,6 +243,11 @@ TEST(Conditions, FastMatcherAgreesWithThePlainTestOnRandomNames)
                             << page << " " << utf8Name << " / " << keyUtf8 << " " << field << op;
                     EXPECT_EQ(m.matches(r, name.size() + 1, r + roomy.size(), 0, 0x20, 0), plain)
                             << page << " " << utf8Name << " / " << keyUtf8 << " " << field << op;
+                    // A field without its NUL, with bytes after it that belong to the next record.
+                    std::string unterminated = name + std::string(40, 'A');
+                    const auto *u = reinterpret_cast<const unsigned char *>(unterminated.data());
+                    EXPECT_EQ(m.matches(u, name.size(), u + unterminated.size(), 0, 0x20, 0), plain)
+                            << page << " " << utf8Name << " / " << keyUtf8 << " " << field << op;
                 }
             }
         }
