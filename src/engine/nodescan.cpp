@@ -37,7 +37,30 @@ private:
 
 } // namespace
 
-bool PairBuffers::readFile(const std::string &path, Buffer &buffer)
+namespace {
+
+// Reads [offset, offset + length) of the file; the bytes it got.
+size_t readRange(int fd, unsigned char *to, size_t offset, size_t length)
+{
+    size_t got = 0;
+    while (got < length) {
+        const ssize_t n = ::pread(fd, to + got, length - got, off_t(offset + got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += size_t(n);
+    }
+    return got;
+}
+
+// Files from this size on are read in parts, one per thread: the copy out of the page cache is
+// a good share of a search.
+constexpr size_t kSplitReadSize = 512 * 1024;
+
+} // namespace
+
+bool PairBuffers::readFile(const std::string &path, Buffer &buffer, ParallelScanner *parallel)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
@@ -51,31 +74,35 @@ bool PairBuffers::readFile(const std::string &path, Buffer &buffer)
             buffer.data.reset(new unsigned char[want]);
             buffer.capacity = want;
         }
-        // A file that shrinks meanwhile gives what it still holds.
-        size_t got = 0;
-        while (ok && got < want) {
-            const ssize_t n = ::read(fd, buffer.data.get() + got, want - got);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                ok = false;
-            else if (n == 0)
-                break;
-            else
-                got += size_t(n);
+        // A file that shrinks meanwhile gives what it still holds, up to the first gap.
+        if (parallel && want >= kSplitReadSize) {
+            std::atomic<size_t> size {want};
+            parallel->runOnAll([&](unsigned part, unsigned parts) {
+                const size_t from = want / parts * part;
+                const size_t to = part + 1 == parts ? want : want / parts * (part + 1);
+                const size_t got = readRange(fd, buffer.data.get() + from, from, to - from);
+                if (got < to - from) {
+                    size_t seen = size.load();
+                    while (from + got < seen && !size.compare_exchange_weak(seen, from + got)) {
+                    }
+                }
+            });
+            buffer.size = size.load();
+        } else {
+            buffer.size = readRange(fd, buffer.data.get(), 0, want);
         }
-        buffer.size = got;
     }
     ::close(fd);
     return ok;
 }
 
-bool PairBuffers::read(const std::string &folder, std::string_view cacheName, const CodePage &cp)
+bool PairBuffers::read(const std::string &folder, std::string_view cacheName, const CodePage &cp,
+                       ParallelScanner *parallel)
 {
     const std::filesystem::path idx = cacheFilePath(folder, cacheName, ".IDX", cp);
-    if (idx.empty() || !readFile(idx.string(), m_idx))
+    if (idx.empty() || !readFile(idx.string(), m_idx, parallel))
         return false;
-    return readFile(cacheFilePath(folder, cacheName, ".LST", cp).string(), m_lst);
+    return readFile(cacheFilePath(folder, cacheName, ".LST", cp).string(), m_lst, parallel);
 }
 
 NodeScan PairBuffers::scan() const
@@ -216,7 +243,7 @@ ChunkMerge mergeChunk(const NodeScan &scan, const ScanChunk &chunk, const ChunkR
 ParallelScanner::ParallelScanner(unsigned helpers)
 {
     for (unsigned i = 0; i < helpers; ++i)
-        m_helpers.emplace_back([this] { helperLoop(); });
+        m_helpers.emplace_back([this, i] { helperLoop(i + 1); });
 }
 
 ParallelScanner::~ParallelScanner()
@@ -230,7 +257,7 @@ ParallelScanner::~ParallelScanner()
         helper.join();
 }
 
-void ParallelScanner::helperLoop()
+void ParallelScanner::helperLoop(unsigned part)
 {
     uint64_t seen = 0;
     while (true) {
@@ -241,8 +268,7 @@ void ParallelScanner::helperLoop()
                 return;
             seen = m_generation;
         }
-        while (claimAndScan()) {
-        }
+        m_job(part);
         {
             std::lock_guard lock(m_mutex);
             --m_busyHelpers;
@@ -275,6 +301,21 @@ bool ParallelScanner::claimAndScan()
     return true;
 }
 
+void ParallelScanner::runOnAll(const std::function<void(unsigned part, unsigned parts)> &task)
+{
+    const unsigned parts = unsigned(m_helpers.size()) + 1;
+    {
+        std::lock_guard lock(m_mutex);
+        m_job = [&task, parts](unsigned part) { task(part, parts); };
+        m_busyHelpers = parts - 1;
+        ++m_generation;
+    }
+    m_wake.notify_all();
+    task(0, parts);
+    std::unique_lock lock(m_mutex);
+    m_done.wait(lock, [this] { return m_busyHelpers == 0; });
+}
+
 void ParallelScanner::scan(const NodeScan &scan, const std::vector<ScanChunk> &chunks,
                            const std::function<void(size_t, ChunkResult &)> &deliver)
 {
@@ -299,6 +340,10 @@ void ParallelScanner::scan(const NodeScan &scan, const std::vector<ScanChunk> &c
         std::lock_guard lock(m_mutex);
         m_scan = &scan;
         m_chunks = &chunks;
+        m_job = [this](unsigned) {
+            while (claimAndScan()) {
+            }
+        };
         m_busyHelpers = unsigned(m_helpers.size());
         ++m_generation;
     }

@@ -63,14 +63,18 @@ struct NodeScan
     }
 };
 
+class ParallelScanner;
+
 // A node's index pair read whole, into buffers that are kept from node to node (they grow to
 // the largest pair of the walk and are never cleared, so reading costs one copy per byte).
 class PairBuffers
 {
 public:
     // Reads folder + cacheName + ".IDX" and ".LST"; false, without a word, when either is
-    // missing or cannot be read, since the walk then skips the node.
-    bool read(const std::string &folder, std::string_view cacheName, const CodePage &cp);
+    // missing or cannot be read, since the walk then skips the node. With `parallel`, large
+    // files are read in parts on all its threads.
+    bool read(const std::string &folder, std::string_view cacheName, const CodePage &cp,
+              ParallelScanner *parallel = nullptr);
     NodeScan scan() const;
 
 private:
@@ -80,7 +84,7 @@ private:
         size_t capacity = 0;
         size_t size = 0;
     };
-    static bool readFile(const std::string &path, Buffer &buffer);
+    static bool readFile(const std::string &path, Buffer &buffer, ParallelScanner *parallel);
 
     Buffer m_idx;
     Buffer m_lst;
@@ -167,9 +171,12 @@ public:
     // Returns when every chunk is finished and no helper touches the buffers any more.
     void scan(const NodeScan &scan, const std::vector<ScanChunk> &chunks,
               const std::function<void(size_t, ChunkResult &)> &deliver);
+    // Runs task(part, parts) for every part, 0 on the calling thread and one on each helper;
+    // returns when all have returned. The task must not throw.
+    void runOnAll(const std::function<void(unsigned part, unsigned parts)> &task);
 
 private:
-    void helperLoop();
+    void helperLoop(unsigned part);
     void scanChunk(size_t index);
     bool claimAndScan();
 
@@ -180,6 +187,7 @@ private:
     uint64_t m_generation = 0;
     bool m_quit = false;
     unsigned m_busyHelpers = 0;
+    std::function<void(unsigned part)> m_job; // what the helpers run for the current generation
 
     // The node in progress.
     const NodeScan *m_scan = nullptr;

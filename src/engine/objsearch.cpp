@@ -21,8 +21,10 @@ void setNameWhole(TItemData &item, std::string_view prefix, std::string_view tex
 {
     constexpr size_t room = sizeof item.Name - 1;
     if (prefix.size() + text.size() <= room) {
-        std::memcpy(item.Name, prefix.data(), prefix.size());
-        std::memcpy(item.Name + prefix.size(), text.data(), text.size());
+        if (!prefix.empty())
+            std::memcpy(item.Name, prefix.data(), prefix.size());
+        if (!text.empty())
+            std::memcpy(item.Name + prefix.size(), text.data(), text.size());
         item.Name[prefix.size() + text.size()] = '\0';
         return;
     }
@@ -179,7 +181,7 @@ void TObjSearch::searchNode(const std::string &folder, const std::string &cacheN
     m_curNodeFolder = folder;
     m_curNodePath = folder + cacheName;
     m_hitDirBuffer = nullptr; // the buffers may be refilled in place
-    if (!m_pair.read(folder, cacheName, m_cp))
+    if (!m_pair.read(folder, cacheName, m_cp, m_parallel.get()))
         return;
     handOff(OnNode);
 

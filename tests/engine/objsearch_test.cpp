@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+
 #include <fmt/format.h>
 
 #include <future>
@@ -233,7 +239,16 @@ TEST(SearchWorker, UnreadableNodeListEndsTheWalkWithOneEnd)
     IndexPairWriter w;
     w.addDirectory("\\\\a\\", {fileEntry("a.doc", 1)});
     w.write(top, "a", big5());
-    std::filesystem::create_directories(root.path() / "bad" / "ALL.NOD"); // exists, cannot be read
+    // A node list that exists but cannot be opened (a socket file, which even root cannot read).
+    std::filesystem::create_directories(root.path() / "bad");
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = (root.path() / "bad" / "ALL.NOD").string();
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ::close(sock);
     writeNodeList(top + "late/", {makeNode("l", "l", indexedKind())});
     w.write(top + "late/", "l", big5());
 
