@@ -261,12 +261,10 @@ bool ConditionMatcher::testExtension(const Row &row, const NameBytes &name)
     return testText(row, name.tail(start == std::string_view::npos ? name.length : start));
 }
 
-bool ConditionMatcher::matches(const unsigned char *name, size_t fieldLength,
-                               const unsigned char *limit, uint32_t size, uint32_t attr,
-                               double time) const
+bool ConditionMatcher::matchesRows(const unsigned char *name, size_t fieldLength,
+                                   const unsigned char *limit, uint32_t size, uint32_t attr,
+                                   double time) const
 {
-    if (m_singleContains) // the usual search: one row, name contains
-        return m_rows[0].text.containsInField(name, fieldLength, limit);
     NameBytes measured;
     bool haveName = false;
     bool soFar = true;

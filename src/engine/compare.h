@@ -88,7 +88,12 @@ public:
     // first NUL); `limit` is the end of the buffer that holds it, up to which the matcher may
     // read ahead.
     bool matches(const unsigned char *name, size_t fieldLength, const unsigned char *limit,
-                 uint32_t size, uint32_t attr, double time) const;
+                 uint32_t size, uint32_t attr, double time) const
+    {
+        if (m_singleContains) // the usual search: one row, name contains
+            return m_rows[0].text.containsInField(name, fieldLength, limit);
+        return matchesRows(name, fieldLength, limit, size, attr, time);
+    }
     bool matches(const TItemData &item) const;
 
 private:
@@ -102,6 +107,8 @@ private:
         FoldMatcher text;
     };
 
+    bool matchesRows(const unsigned char *name, size_t fieldLength, const unsigned char *limit,
+                     uint32_t size, uint32_t attr, double time) const;
     static bool testText(const Row &row, const NameBytes &value);
     static bool testExtension(const Row &row, const NameBytes &name);
 

@@ -147,46 +147,9 @@ bool FoldMatcher::containsAscii(const NameBytes &name) const
 #endif
 }
 
-bool FoldMatcher::containsInField(const unsigned char *p, size_t fieldLength,
-                                  const unsigned char *limit) const
+bool FoldMatcher::containsMeasuring(const unsigned char *p, size_t fieldLength,
+                                    const unsigned char *limit) const
 {
-    const size_t m = m_key.size();
-#if defined(__SSE2__)
-    if (m_mappable && m_keyAscii && m != 0 && size_t(limit - p) >= fieldLength + m + kBlock) {
-        const __m128i zero = _mm_setzero_si128();
-        const __m128i lowerBit = _mm_set1_epi8(0x20);
-        const __m128i first = _mm_set1_epi8(char(m_key[0] | 0x20));
-        const __m128i final = _mm_set1_epi8(char(m_key[m - 1] | 0x20));
-        for (size_t i = 0; i < fieldLength; i += kBlock) {
-            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
-            const unsigned inField = lowBits(fieldLength - i);
-            const unsigned nul = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(a, zero))) & inField;
-            const size_t end = nul ? i + size_t(__builtin_ctz(nul)) : fieldLength;
-            // A byte beyond ASCII before the end: the name needs the character-aware path. The
-            // candidates below never reach a later one: an ASCII key cannot match it.
-            if (unsigned(_mm_movemask_epi8(a)) & lowBits(end - i)) {
-                NameBytes name;
-                measureName(p, fieldLength, limit, name);
-                return contains(name);
-            }
-            if (end >= i + m) {
-                const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i + m - 1));
-                unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(
-                        _mm_cmpeq_epi8(_mm_or_si128(a, lowerBit), first),
-                        _mm_cmpeq_epi8(_mm_or_si128(b, lowerBit), final))));
-                mask &= lowBits(end - m - i + 1);
-                while (mask) {
-                    if (matchesAt(p, end, i + size_t(__builtin_ctz(mask))))
-                        return true;
-                    mask &= mask - 1;
-                }
-            }
-            if (nul)
-                return false;
-        }
-        return false;
-    }
-#endif
     NameBytes name;
     measureName(p, fieldLength, limit, name);
     return contains(name);

@@ -6,7 +6,19 @@
 
 #include "util/codepage.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace veltrano {
+
+namespace fold_detail {
+constexpr size_t kFoldBlock = 16;
+inline unsigned lowBits(size_t count)
+{
+    return count >= 32 ? ~0u : (1u << count) - 1;
+}
+} // namespace fold_detail
 
 // Text tests of an entry name against an upper-case key, folding the name's letters while
 // comparing instead of upper-casing a copy: the search runs them millions of times a second.
@@ -61,6 +73,7 @@ public:
     const CodePage &codePage() const { return m_cp; }
 
 private:
+    bool containsMeasuring(const unsigned char *p, size_t fieldLength, const unsigned char *limit) const;
     bool containsAscii(const NameBytes &name) const;
     bool containsFrom(const unsigned char *s, size_t n, size_t from) const;
     bool matchesAt(const unsigned char *s, size_t n, size_t at) const;
@@ -72,5 +85,46 @@ private:
     CodePage m_cp {"UTF-8"};
     bool m_utf8 = true;
 };
+
+// The search's inner loop calls this for every entry; it lives here to be inlined there.
+inline bool FoldMatcher::containsInField(const unsigned char *p, size_t fieldLength,
+                                  const unsigned char *limit) const
+{
+    const size_t m = m_key.size();
+#if defined(__SSE2__)
+    if (m_mappable && m_keyAscii && m != 0 && size_t(limit - p) >= fieldLength + m + fold_detail::kFoldBlock) {
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i lowerBit = _mm_set1_epi8(0x20);
+        const __m128i first = _mm_set1_epi8(char(m_key[0] | 0x20));
+        const __m128i final = _mm_set1_epi8(char(m_key[m - 1] | 0x20));
+        for (size_t i = 0; i < fieldLength; i += fold_detail::kFoldBlock) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
+            const unsigned inField = fold_detail::lowBits(fieldLength - i);
+            const unsigned nul = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(a, zero))) & inField;
+            const size_t end = nul ? i + size_t(__builtin_ctz(nul)) : fieldLength;
+            // A byte beyond ASCII before the end: the name needs the character-aware path. The
+            // candidates below never reach a later one: an ASCII key cannot match it.
+            if (unsigned(_mm_movemask_epi8(a)) & fold_detail::lowBits(end - i))
+                return containsMeasuring(p, fieldLength, limit);
+            if (end >= i + m) {
+                const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i + m - 1));
+                unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(
+                        _mm_cmpeq_epi8(_mm_or_si128(a, lowerBit), first),
+                        _mm_cmpeq_epi8(_mm_or_si128(b, lowerBit), final))));
+                mask &= fold_detail::lowBits(end - m - i + 1);
+                while (mask) {
+                    if (matchesAt(p, end, i + size_t(__builtin_ctz(mask))))
+                        return true;
+                    mask &= mask - 1;
+                }
+            }
+            if (nul)
+                return false;
+        }
+        return false;
+    }
+#endif
+    return containsMeasuring(p, fieldLength, limit);
+}
 
 } // namespace veltrano

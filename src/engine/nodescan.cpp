@@ -369,13 +369,8 @@ void ParallelScanner::scan(const NodeScan &scan, const std::vector<ScanChunk> &c
         throw;
     }
     helpersGone();
-    // Keep the hits of a large node from holding memory through the rest of the search.
-    for (ChunkResult &r : m_results) {
-        if (r.hits.capacity() > 4096)
-            std::vector<ScanHit>().swap(r.hits);
-        if (r.dirs.capacity() > 4096)
-            std::vector<DirCounts>().swap(r.dirs);
-    }
+    // The hit lists keep their room for the next node: a search holds at most the hits of its
+    // largest node, a fraction of that node's entry list.
 }
 
 } // namespace veltrano
