@@ -231,7 +231,8 @@ ConditionMatcher::ConditionMatcher(const TCompInfos &conds, const CodePage &cp)
             m_needsName = true;
         }
     }
-    m_singleContains = m_used == 1 && m_rows[0].field == cfName && m_rows[0].op == coContains;
+    m_singleContains = m_used == 1 && m_rows[0].logic == clAnd && m_rows[0].field == cfName
+                       && m_rows[0].op == coContains;
 }
 
 bool ConditionMatcher::testText(const Row &row, const NameBytes &value)

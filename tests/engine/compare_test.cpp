@@ -136,6 +136,10 @@ TEST(Conditions, RowsJoinLeftToRightWithoutPrecedence)
     EXPECT_TRUE(matches(c, item("c")));
     EXPECT_TRUE(matches(c, item("ab")));
     EXPECT_FALSE(matches(c, item("a")));
+    // A lone row joins the starting "true" by its own logic.
+    const TCompInfos lone = {TCompInfo {clNone, cfName, coContains, "x"}, TCompInfo {clAndNot, cfName, coContains, "a"}, TCompInfo {}};
+    EXPECT_FALSE(matches(lone, item("abc")));
+    EXPECT_TRUE(matches(lone, item("xyz")));
     // A row whose logic is none is not used, whatever it holds.
     c[1] = {clNone, cfSize, coContains, "not checked"};
     c[2].Logic = clNone;

@@ -484,3 +484,23 @@ TEST(SearchWorker, AgreesWithAPlainWalkOnRandomCaches)
         }
     }
 }
+
+TEST(SearchWorker, LargeNodesReadAndScannedInPartsGiveTheSameWalk)
+{
+    TempDir root;
+    SynthCacheSpec spec;
+    spec.entries = 60000; // the largest pair passes the size from which files are read in parts
+    spec.folders = 2000;
+    spec.nodes = 3;
+    spec.largestNodeShare = 0.8;
+    generateSynthCache(root.path(), spec);
+    for (const int32_t options : {0, int32_t(soHitNoFind), int32_t(soOnlyShowFolder | soHitNum)}) {
+        const Walk single = runSearch(root.folder(), nameContains("re"), options, 2);
+        ASSERT_GT(single.events.size(), 3u);
+        for (const unsigned threads : {2u, 4u}) {
+            const Walk parallel = runSearch(root.folder(), nameContains("re"), options, 2, threads, 500);
+            EXPECT_EQ(parallel.events, single.events) << options << " " << threads;
+            EXPECT_EQ(parallel.files, single.files);
+        }
+    }
+}
