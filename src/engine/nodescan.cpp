@@ -1,11 +1,13 @@
 #include "engine/nodescan.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 
 #include "engine/myutils.h"
 
@@ -58,7 +60,27 @@ size_t readRange(int fd, unsigned char *to, size_t offset, size_t length)
 // a good share of a search.
 constexpr size_t kSplitReadSize = 512 * 1024;
 
+// Large buffers on huge pages where the system allows them: fewer page faults while the first
+// large pair is read, and fewer TLB misses while it is scanned.
+constexpr size_t kHugePage = 2 * 1024 * 1024;
+
+unsigned char *allocateBuffer(size_t size)
+{
+    if (size < kHugePage)
+        return static_cast<unsigned char *>(std::malloc(size ? size : 1));
+    const size_t rounded = (size + kHugePage - 1) / kHugePage * kHugePage;
+    void *p = std::aligned_alloc(kHugePage, rounded);
+    if (p)
+        ::madvise(p, rounded, MADV_HUGEPAGE);
+    return static_cast<unsigned char *>(p);
+}
+
 } // namespace
+
+void PairBuffers::Release::operator()(unsigned char *p) const
+{
+    std::free(p);
+}
 
 bool PairBuffers::readFile(const std::string &path, Buffer &buffer, ParallelScanner *parallel)
 {
@@ -71,7 +93,12 @@ bool PairBuffers::readFile(const std::string &path, Buffer &buffer, ParallelScan
         const size_t want = size_t(st.st_size);
         if (buffer.capacity < want) {
             buffer.data.reset(); // the old buffer goes before the new one is taken
-            buffer.data.reset(new unsigned char[want]);
+            buffer.capacity = 0;
+            buffer.data.reset(allocateBuffer(want));
+            if (!buffer.data) {
+                ::close(fd);
+                return false;
+            }
             buffer.capacity = want;
         }
         // A file that shrinks meanwhile gives what it still holds, up to the first gap.

@@ -78,9 +78,13 @@ public:
     NodeScan scan() const;
 
 private:
+    struct Release
+    {
+        void operator()(unsigned char *p) const;
+    };
     struct Buffer
     {
-        std::unique_ptr<unsigned char[]> data;
+        std::unique_ptr<unsigned char[], Release> data;
         size_t capacity = 0;
         size_t size = 0;
     };
