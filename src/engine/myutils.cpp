@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <fstream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <system_error>
 
 #include "util/bytereader.h"
@@ -30,23 +33,34 @@ constexpr size_t kCarried3 = 680;
 constexpr size_t kState = 696;
 } // namespace nod
 
-// Reads a whole file; false with errno set when it cannot be opened or read.
+// Reads a whole regular file; false with errno set when it cannot be opened or read. A folder
+// or a device in the file's place is refused before its size is trusted.
 bool readWhole(const std::filesystem::path &path, std::vector<unsigned char> &bytes)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return false;
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    if (size < 0)
-        return false;
-    in.seekg(0);
-    bytes.resize(size_t(size));
-    if (size > 0 && !in.read(reinterpret_cast<char *>(bytes.data()), size)) {
-        if (!errno)
-            errno = EIO;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        const int code = S_ISDIR(info.st_mode) ? EISDIR : (errno ? errno : EINVAL);
+        ::close(fd);
+        errno = code;
         return false;
     }
+    bytes.resize(size_t(info.st_size));
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break; // a file cut short while we read it ends where it ends
+        done += size_t(n);
+    }
+    const int code = errno;
+    ::close(fd);
+    bytes.resize(done);
+    errno = code;
     return true;
 }
 
@@ -269,28 +283,38 @@ std::optional<IndexPair> readIndexPair(const std::string &folder, std::string_vi
     return pair;
 }
 
-std::string AppendBackslash(std::string_view path)
+namespace {
+
+// True when the text's last character (not merely its last byte) is a backslash.
+bool endsWithBackslash(std::string_view path, const CodePage &cp)
+{
+    return !path.empty() && path.back() == '\\' && cp.rfindChar(path, '\\') == path.size() - 1;
+}
+
+} // namespace
+
+std::string AppendBackslash(std::string_view path, const CodePage &cp)
 {
     std::string out(path);
-    if (!out.empty() && out.back() != '\\')
+    if (!out.empty() && !endsWithBackslash(out, cp))
         out += '\\';
     return out;
 }
 
-std::string RemoveBackslash(std::string_view path)
+std::string RemoveBackslash(std::string_view path, const CodePage &cp)
 {
     std::string out(path);
-    if (!out.empty() && out.back() == '\\')
+    if (endsWithBackslash(out, cp))
         out.pop_back();
     return out;
 }
 
-std::string PathPart(std::string_view path, int n)
+std::string PathPart(std::string_view path, int n, const CodePage &cp)
 {
-    const std::string text = AppendBackslash(path);
+    const std::string text = AppendBackslash(path, cp);
     size_t start = 0;
     for (int k = 1; k <= n; ++k) {
-        const size_t end = text.find('\\', start);
+        const size_t end = cp.findChar(text, '\\', start);
         if (end == std::string::npos)
             return {};
         if (k == n)

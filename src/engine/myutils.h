@@ -94,11 +94,12 @@ std::filesystem::path cacheFilePath(const std::string &folder, std::string_view 
 // A cache folder: a native path with a trailing '/'.
 std::string cacheFolder(const std::filesystem::path &path);
 
-// Path texts of the data, with '\'.
-std::string AppendBackslash(std::string_view path);
-std::string RemoveBackslash(std::string_view path);
+// Path texts of the data (code-page bytes, separated by '\'). A trail byte 0x5C of a two-byte
+// character is no separator, so these ask the code page where characters begin.
+std::string AppendBackslash(std::string_view path, const CodePage &cp);
+std::string RemoveBackslash(std::string_view path, const CodePage &cp);
 // The n-th backslash-separated component (from 1); empty when the path has fewer.
-std::string PathPart(std::string_view path, int n);
+std::string PathPart(std::string_view path, int n, const CodePage &cp);
 uint32_t AddrToNumber(std::string_view text);
 
 // The search locations, UTF-8, in the order the window offers them: 所有快取資料, Net,

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/compare.h"
 #include "util/codepage.h"
 
 namespace veltrano {
@@ -20,12 +21,10 @@ namespace veltrano {
 // drop-down lists are below in UTF-8, for the window to fill its boxes with; the store converts
 // them into the code page where it compares with them.
 
-// Words of the condition rows' drop-down lists, by item index (UTF-8).
-inline constexpr std::array<std::string_view, 4> kFieldTexts = {"檔名", "副檔名", "檔案大小",
-                                                                "修改日期"};
-inline constexpr std::array<std::string_view, 4> kOperatorTexts = {"包含", "等於", "大於",
-                                                                   "小於"};
-inline constexpr std::array<std::string_view, 4> kLogicTexts = {"無", "且", "或", "且否"};
+// Words of the condition rows' drop-down lists, by item index (UTF-8): the conditions' own.
+inline constexpr const auto &kFieldTexts = kCompFieldWords;
+inline constexpr const auto &kOperatorTexts = kCompOpWords;
+inline constexpr const auto &kLogicTexts = kCompLogicWords;
 // Captions of the history list's columns (the hidden fifth column holds COMMAND).
 inline constexpr std::array<std::string_view, 4> kHistoryColumnTexts = {"搜尋日期", "條件一",
                                                                         "條件二", "條件三"};

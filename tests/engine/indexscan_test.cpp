@@ -226,7 +226,7 @@ TEST(ListCacheDir, Big5NamesWithBackslashAndLetterTrailBytes)
     EXPECT_EQ(kCp.toUtf8(items[1].name()), "\\\\PC\\功\\許\\a許");
     // The name's last separator is the one before 乙, not the trail byte of 許.
     EXPECT_EQ(kCp.rfindChar(items[0].name(), '\\'), path.size() - 1);
-    EXPECT_EQ(PathPart(kCp.toUtf8(items[0].name()), 4), "功");
+    EXPECT_EQ(kCp.toUtf8(PathPart(items[0].name(), 4, kCp)), "功");
 
     // A path that differs only in the trail byte's letter case is another folder.
     EXPECT_THROW(ListCacheDir(items, dir.folder(), gong, "\\\\PC\\" + gong + "\\\xB3\x7C\\", kCp), Error);

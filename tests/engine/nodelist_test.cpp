@@ -177,16 +177,22 @@ TEST(NodeList, FilesCopiedFromWindowsAreFoundInAnyCase)
 
 TEST(PathText, BackslashHelpers)
 {
-    EXPECT_EQ(AppendBackslash(""), "");
-    EXPECT_EQ(AppendBackslash("a"), "a\\");
-    EXPECT_EQ(AppendBackslash("a\\"), "a\\");
-    EXPECT_EQ(RemoveBackslash(""), "");
-    EXPECT_EQ(RemoveBackslash("a\\\\"), "a\\");
-    EXPECT_EQ(PathPart("\\\\PC1\\share\\dir\\", 3), "PC1");
-    EXPECT_EQ(PathPart("\\\\PC1\\share\\dir\\", 4), "share");
-    EXPECT_EQ(PathPart("\\\\PC1\\share\\dir\\", 1), "");
-    EXPECT_EQ(PathPart("\\\\PC1\\share\\dir\\", 9), "");
-    EXPECT_EQ(PathPart("a\\b", 2), "b");
+    EXPECT_EQ(AppendBackslash("", kCp), "");
+    EXPECT_EQ(AppendBackslash("a", kCp), "a\\");
+    EXPECT_EQ(AppendBackslash("a\\", kCp), "a\\");
+    EXPECT_EQ(RemoveBackslash("", kCp), "");
+    EXPECT_EQ(RemoveBackslash("a\\\\", kCp), "a\\");
+    EXPECT_EQ(PathPart("\\\\PC1\\share\\dir\\", 3, kCp), "PC1");
+    EXPECT_EQ(PathPart("\\\\PC1\\share\\dir\\", 4, kCp), "share");
+    EXPECT_EQ(PathPart("\\\\PC1\\share\\dir\\", 1, kCp), "");
+    EXPECT_EQ(PathPart("\\\\PC1\\share\\dir\\", 9, kCp), "");
+    EXPECT_EQ(PathPart("a\\b", 2, kCp), "b");
+
+    // 許 ends in the byte 0x5C, which is no backslash.
+    const std::string xu = "\xB3\x5C";
+    EXPECT_EQ(AppendBackslash(xu, kCp), xu + "\\");
+    EXPECT_EQ(RemoveBackslash(xu, kCp), xu);
+    EXPECT_EQ(PathPart("\\\\PC\\" + xu + "\\x", 4, kCp), xu);
 }
 
 TEST(PathText, AddressesAsNumbers)
@@ -231,5 +237,18 @@ TEST(NodeList, RandomBytesReadWithoutHarm)
             EXPECT_LE(n.Name.size(), 128u);
             EXPECT_FALSE(n.isFree());
         }
+    }
+}
+
+TEST(NodeList, AFolderInPlaceOfTheNodeListIsAnErrorNotAHugeRead)
+{
+    TempDir dir;
+    std::filesystem::create_directory(dir.path() / "ALL.NOD");
+    TNodeList list;
+    try {
+        ReadNodeList(dir.folder(), list, false, kCp);
+        FAIL();
+    } catch (const Error &e) {
+        EXPECT_EQ(std::string(e.what()), ErrorText(EISDIR));
     }
 }

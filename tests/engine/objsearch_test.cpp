@@ -425,7 +425,7 @@ private:
                         continue;
                     item.Size = 0;
                     item.Attr = 0x10;
-                    item.setName(RemoveBackslash(dir.path));
+                    item.setName(RemoveBackslash(dir.path, big5()));
                     m_events.push_back(hitText(item, m_files, m_folders) + " @" + name);
                     if (m_options & soHitNoFind) {
                         skipping = true;
