@@ -73,7 +73,19 @@ public:
             m_collator.reset();
     }
 
-    std::string_view key(RowId id, std::string_view text)
+    // Compares the sort keys of two rows, making each on first use.
+    int compare(RowId a, std::string_view textA, RowId b, std::string_view textB)
+    {
+        const size_t atA = ensure(a, textA);
+        const size_t atB = ensure(b, textB);
+        const int c = keyAt(atA).compare(keyAt(atB));
+        return c < 0 ? -1 : (c > 0 ? 1 : 0);
+    }
+
+private:
+    static constexpr size_t kUnset = size_t(-1);
+
+    size_t ensure(RowId id, std::string_view text)
     {
         if (id >= m_offsets.size())
             m_offsets.resize(id + 1, kUnset);
@@ -81,14 +93,15 @@ public:
             m_offsets[id] = m_keys.size();
             append(text);
         }
-        const size_t at = m_offsets[id];
+        return m_offsets[id];
+    }
+
+    std::string_view keyAt(size_t at) const
+    {
         const size_t length = size_t(uint8_t(m_keys[at])) | size_t(uint8_t(m_keys[at + 1])) << 8
                             | size_t(uint8_t(m_keys[at + 2])) << 16;
         return std::string_view(m_keys).substr(at + 3, length);
     }
-
-private:
-    static constexpr size_t kUnset = size_t(-1);
 
     void append(std::string_view text)
     {
@@ -153,12 +166,6 @@ private:
 int compareDoubles(double a, double b)
 {
     return a < b ? -1 : (b < a ? 1 : 0);
-}
-
-int compareKeys(std::string_view a, std::string_view b)
-{
-    const int c = a.compare(b);
-    return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
 } // namespace
@@ -314,7 +321,7 @@ void TEnhListModel::sortRows(int column, bool ascending, const TLVSortItemsEvent
         case saString:
             break;
         }
-        return compareKeys(texts.key(a, ta), texts.key(b, tb));
+        return texts.compare(a, ta, b, tb);
     };
     auto compare = [&](RowId a, RowId b) -> int {
         if (onSortItems) {

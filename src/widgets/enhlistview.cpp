@@ -29,6 +29,7 @@ public:
         setHighlightSections(false);
         setStretchLastSection(false);
         setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        setMinimumSectionSize(0);
     }
 
 protected:
@@ -377,7 +378,8 @@ void TEnhListView::selectRow(int row)
 int TEnhListView::arrowSide() const
 {
     const int h = QFontMetrics(font()).boundingRect(QStringLiteral("Wy")).height();
-    return std::max(h % 2 == 0 ? h - 6 : h - 5, 3);
+    // An odd side gives the triangle a middle column for its tip.
+    return std::max(h % 2 == 0 ? h - 5 : h - 6, 3);
 }
 
 QPixmap TEnhListView::ascendingArrow() const

@@ -8,7 +8,7 @@
 
 namespace veltrano {
 
-std::string_view extensionOf(std::string_view name)
+std::string_view dottedExtension(std::string_view name)
 {
     const size_t dot = name.rfind('.');
     return dot == std::string_view::npos ? std::string_view() : name.substr(dot);
@@ -16,7 +16,7 @@ std::string_view extensionOf(std::string_view name)
 
 int FileIconIndex(std::string_view fileName, TImageList &images, TExtList &extList)
 {
-    const std::string_view ext = extensionOf(fileName);
+    const std::string_view ext = dottedExtension(fileName);
     if (ext.empty())
         return 0;
     const QString upperExt = QString::fromUtf8(ext.data(), qsizetype(ext.size())).toUpper();

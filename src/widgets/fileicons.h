@@ -27,6 +27,6 @@ int FileIconIndex(std::string_view fileName, TImageList &images, TExtList &extLi
 
 // The extension of a name: from its last dot on, dot included, as written; empty when the
 // name has none.
-std::string_view extensionOf(std::string_view name);
+std::string_view dottedExtension(std::string_view name);
 
 } // namespace veltrano
