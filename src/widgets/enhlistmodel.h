@@ -67,6 +67,8 @@ public:
     void clear();
 
     int count() const { return m_shown; }
+    // Rows shown and staged.
+    int stagedCount() const { return int(m_order.size()); }
     RowId idAt(int row) const { return m_order[size_t(row)]; }
     std::string_view cell(int row, int cell) const { return m_rows.text(idAt(row), cell); }
     std::string_view itemText(RowId id, int cell) const { return m_rows.text(id, cell); }

@@ -295,8 +295,8 @@ void TMainForm::OnHits(TObjSearch &sender, const std::vector<TObjSearch::THit> &
     const std::string key = sender.CurNodeFolder() + cp.toUtf8(sender.CurNodeName());
     for (const TObjSearch::THit &hit : hits)
         m_intake->addHit(hit.Item, sender.CurNodeName(), key, cp);
-    m_intake->flush();
-    m_panel0->setText(qs(FmtResStr(kStrItemsFound, std::to_string(m_listView->model()->count()))));
+    m_intake->flushIfDue();
+    m_panel0->setText(qs(FmtResStr(kStrItemsFound, std::to_string(m_intake->rowCount()))));
 }
 
 void TMainForm::OnNode(TObjSearch &sender)
@@ -307,6 +307,7 @@ void TMainForm::OnNode(TObjSearch &sender)
 
 void TMainForm::OnEnd(TObjSearch &)
 {
+    m_intake->flush();
     m_animate->setActive(false);
     m_searching = false;
     m_worker = nullptr;

@@ -68,9 +68,21 @@ void ResultIntake::addHit(const TItemData &item, std::string_view nodeName, std:
     m_list->model()->stage(image, cells);
 }
 
+void ResultIntake::flushIfDue()
+{
+    if (!m_sinceFlush.isValid() || m_sinceFlush.hasExpired(100))
+        flush();
+}
+
 void ResultIntake::flush()
 {
     m_list->model()->flush();
+    m_sinceFlush.start();
+}
+
+int ResultIntake::rowCount() const
+{
+    return m_list->model()->stagedCount();
 }
 
 } // namespace veltrano

@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include <QElapsedTimer>
+
 #include "engine/indexscan.h"
 #include "util/codepage.h"
 
@@ -32,8 +34,9 @@ constexpr int kFolderImage = 1;
 // the comparison of each column, and the layout saved in the per-user store.
 void setupResultList(TEnhListView *list, const TImageList *images);
 
-// Turns hits into result rows. Rows are staged one hit at a time and shown together at
-// flush(), so a batch of hits costs the view one insertion.
+// Turns hits into result rows. Rows are staged one hit at a time and shown together: a view
+// lays out all its rows again after every insertion, so while hits pour in they are shown at
+// most every 100 ms, and at once when the search ends.
 class ResultIntake
 {
 public:
@@ -43,9 +46,14 @@ public:
     // item.Name is the hit's full path in the cache's code page.
     void addHit(const TItemData &item, std::string_view nodeName, std::string_view nodeKey,
                 const CodePage &cp);
+    // Shows the staged rows when the last showing is 100 ms old.
+    void flushIfDue();
     void flush();
+    // Rows in the list, shown or staged.
+    int rowCount() const;
 
 private:
+    QElapsedTimer m_sinceFlush;
     TEnhListView *m_list;
     TImageList &m_images;
     TExtList &m_extList;
