@@ -43,7 +43,9 @@ void THistoryPage::createList()
     m_list->AutoResort = false;
     m_list->setShowSortArrows(true);
     m_list->setReverseSortArrows(true);
+    // The columns share the list's width; the date takes what its texts need.
     m_list->header()->setSectionResizeMode(QHeaderView::Stretch);
+    m_list->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     m_list->Loaded();
     row->addWidget(m_list, 1);
 
