@@ -14,12 +14,17 @@ export VELTRANO_HOME="$PWD/demo/"
 cli=build/release/tools/veltrano-cli
 mkdir -p demo
 if [ ! -f demo/Cache/ALL.NOD ]; then
-    echo "Collecting /usr/share/doc into demo/Cache ..."
-    "$cli" collect --cache demo/Cache --codepage UTF-8 "\\\\$(hostname)\\doc=/usr/share/doc"
+    # The computer's name must resolve locally: the demo asks no name server.
+    computer=$(hostname)
+    grep -qw -- "$computer" /etc/hosts || computer=localhost
+    echo "Collecting /usr/share/doc into demo/Cache as \\\\$computer\\doc ..."
+    "$cli" collect --cache demo/Cache --codepage UTF-8 "\\\\$computer\\doc=/usr/share/doc"
 fi
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x build/release/src/window/veltrano ]; then
-    exec build/release/src/window/veltrano "$@"
+    # COMMON.INI lives in the current folder: keep it in the demo's.
+    cd demo
+    exec ../build/release/src/window/veltrano "$@"
 fi
 
 echo "No display: searching the demo cache on the command line (file name contains \"readme\")."

@@ -376,13 +376,20 @@ void TCustomFtpCli::TriggerRequestDone(int error)
 
 void TCustomFtpCli::failRequest(int code, const std::string &reply)
 {
+    failRequestWith(code, reply, code);
+}
+
+// The request ends with `code` as its reply; the done event carries `doneError`, which for a
+// failed look-up or connect is the socket's own error.
+void TCustomFtpCli::failRequestWith(int code, const std::string &reply, int doneError)
+{
     m_lastReply = reply;
     m_replyCode = code;
     m_error = code;
     if (ErrorMessage.empty())
         ErrorMessage = reply;
     m_highLevel = false;
-    TriggerRequestDone(code);
+    TriggerRequestDone(doneError);
 }
 
 // A step that took no command, or whose outcome is decided here, hands over like a reply.
@@ -419,16 +426,8 @@ void TCustomFtpCli::onDnsLookupDone(int error)
 {
     if (m_state != ftpDnsLookup)
         return;
-    if (error != 0) {
-        m_lastReply = winsockReply(error);
-        m_replyCode = 500;
-        m_error = 500;
-        if (ErrorMessage.empty())
-            ErrorMessage = m_lastReply;
-        m_highLevel = false;
-        TriggerRequestDone(error);
-        return;
-    }
+    if (error != 0)
+        return failRequestWith(500, winsockReply(error), error);
     m_control->SetAddr(m_control->DnsResult());
     m_control->SetProto("tcp");
     m_control->SetPort(Port);
@@ -448,13 +447,7 @@ void TCustomFtpCli::onControlConnected(int error)
         return;
     }
     // The socket closes itself after this event, without a closed event.
-    m_lastReply = winsockReply(error);
-    m_replyCode = 500;
-    m_error = 500;
-    if (ErrorMessage.empty())
-        ErrorMessage = m_lastReply;
-    m_highLevel = false;
-    TriggerRequestDone(error);
+    failRequestWith(500, winsockReply(error), error);
 }
 
 void TCustomFtpCli::onControlData()

@@ -172,6 +172,7 @@ private:
     void runStep(TFtpFct step);
     void TriggerRequestDone(int error);
     void failRequest(int code, const std::string &reply);
+    void failRequestWith(int code, const std::string &reply, int doneError);
     void stepDone(int error);
     void guarded(const std::function<void()> &body);
 

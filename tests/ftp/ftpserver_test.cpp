@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QProcess>
 #include <QTimer>
 
 #include "engine/listparse.h"
@@ -52,39 +51,13 @@ protected:
         test::writeFile(s_root->path() / "sub" / "inner.txt", "inner");
         test::writeFile(s_root->path() / "five.bin", patternBytes(5 * 1024 * 1024, 5));
 
-        s_port = test::freePort();
-        s_server = std::make_unique<QProcess>();
-        s_server->setStandardOutputFile(QProcess::nullDevice());
-        s_server->setStandardErrorFile(QProcess::nullDevice());
-        s_server->start("/usr/bin/python3",
-                        {"-m", "pyftpdlib", "-i", "127.0.0.1", "-p", QString::number(s_port), "-d",
-                         QString::fromStdString(s_root->path().string()), "-u", kUser, "-P", kPassword});
-        // Ready once it answers a connection; bounded so a broken server cannot hang the suite.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-        while (std::chrono::steady_clock::now() < deadline && s_server->state() != QProcess::NotRunning) {
-            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_in address {};
-            address.sin_family = AF_INET;
-            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            address.sin_port = htons(s_port);
-            const bool up = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-            ::close(fd);
-            if (up) {
-                s_running = true;
-                return;
-            }
-            test::runUntil([] { return false; }, 50);
-        }
+        s_server = std::make_unique<test::PyFtpd>(s_root->path(), kUser, kPassword);
+        s_port = s_server->port();
+        s_running = s_server->up();
     }
 
     static void TearDownTestSuite()
     {
-        if (s_server) {
-            s_server->terminate();
-            if (!s_server->waitForFinished(3000))
-                s_server->kill();
-            s_server->waitForFinished(3000);
-        }
         s_server.reset();
         s_root.reset();
     }
@@ -113,7 +86,7 @@ protected:
     test::TempDir m_local;
 
     static inline std::unique_ptr<test::TempDir> s_root;
-    static inline std::unique_ptr<QProcess> s_server;
+    static inline std::unique_ptr<test::PyFtpd> s_server;
     static inline uint16_t s_port = 0;
     static inline bool s_running = false;
 };
