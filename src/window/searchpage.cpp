@@ -26,15 +26,6 @@ QComboBox *listBox(QWidget *parent, const std::array<std::string_view, 4> &words
     return box;
 }
 
-int findNoCase(const QComboBox *box, const QString &text)
-{
-    for (int i = 0; i < box->count(); ++i) {
-        if (box->itemText(i).compare(text, Qt::CaseInsensitive) == 0)
-            return i;
-    }
-    return -1;
-}
-
 constexpr int kRowLocation = 4;
 
 } // namespace
