@@ -51,13 +51,14 @@ std::string searchStartFolder(const std::filesystem::path &cacheRoot, std::strin
 
 std::string searchCommandText(const TCompInfos &conds)
 {
-    std::string command = fmt::format("{},{},{}", wordOf(kCompFieldWords, conds[0].Field),
-                                      wordOf(kCompOpWords, conds[0].Op), conds[0].Text);
-    for (size_t row = 1; row < conds.size(); ++row)
-        command += fmt::format(";{},{},{},{}", wordOf(kCompLogicWords, conds[row].Logic),
-                               wordOf(kCompFieldWords, conds[row].Field),
-                               wordOf(kCompOpWords, conds[row].Op), conds[row].Text);
-    return command;
+    ConditionRowTexts rows;
+    for (size_t row = 0; row < conds.size() && row < rows.size(); ++row) {
+        rows[row].logic = std::string(wordOf(kCompLogicWords, conds[row].Logic));
+        rows[row].field = std::string(wordOf(kCompFieldWords, conds[row].Field));
+        rows[row].op = std::string(wordOf(kCompOpWords, conds[row].Op));
+        rows[row].text = conds[row].Text;
+    }
+    return buildCommand(rows);
 }
 
 TCompInfos conditionsFromCommand(std::string_view command)
