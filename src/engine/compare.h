@@ -95,6 +95,14 @@ public:
         return matchesRows(name, fieldLength, limit, size, attr, time);
     }
     bool matches(const TItemData &item) const;
+    // For the usual search (one row, name contains) the finder of the positions where its key
+    // could occur, when its key allows one; null otherwise. A name without such a position
+    // does not match.
+    const KeyCandidates *candidates() const
+    {
+        return m_singleContains && m_rows[0].text.candidates().usable() ? &m_rows[0].text.candidates()
+                                                                        : nullptr;
+    }
 
 private:
     struct Row

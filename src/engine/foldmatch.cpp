@@ -5,6 +5,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace veltrano {
 namespace {
@@ -18,7 +21,129 @@ inline unsigned lowBits(size_t count)
 }
 #endif
 
+bool candidateAt(unsigned char first, unsigned char last, size_t length, const unsigned char *p)
+{
+    return (p[0] | 0x20) == first && (p[length - 1] | 0x20) == last;
+}
+
+// The portable finder, and the tail of the vector ones.
+const unsigned char *findCandidateBytewise(unsigned char first, unsigned char last, size_t length,
+                                           const unsigned char *from, const unsigned char *end)
+{
+    if (size_t(end - from) < length)
+        return from;
+    const unsigned char *const stop = end - length + 1;
+    for (const unsigned char *p = from; p < stop; ++p)
+        if (candidateAt(first, last, length, p))
+            return p;
+    return stop;
+}
+
+#if defined(__SSE2__)
+const unsigned char *findCandidateSse2(unsigned char first, unsigned char last, size_t length,
+                                       const unsigned char *from, const unsigned char *end)
+{
+    if (size_t(end - from) < length)
+        return from;
+    const __m128i fold = _mm_set1_epi8(0x20);
+    const __m128i a = _mm_set1_epi8(char(first));
+    const __m128i b = _mm_set1_epi8(char(last));
+    const unsigned char *p = from;
+    // Positions p .. p + 15 start a whole key when p + 15 + length <= end.
+    for (; size_t(end - p) >= length + 15; p += 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + length - 1));
+        const unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(
+                _mm_cmpeq_epi8(_mm_or_si128(x, fold), a), _mm_cmpeq_epi8(_mm_or_si128(y, fold), b))));
+        if (mask)
+            return p + __builtin_ctz(mask);
+    }
+    return findCandidateBytewise(first, last, length, p, end);
+}
+#endif
+
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("avx2"))) inline __m256i candidates32(const __m256i &fold, const __m256i &a,
+                                                              const __m256i &b, size_t length,
+                                                              const unsigned char *q)
+{
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(q));
+    const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(q + length - 1));
+    return _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(x, fold), a),
+                            _mm256_cmpeq_epi8(_mm256_or_si256(y, fold), b));
+}
+
+__attribute__((target("avx2"))) const unsigned char *
+findCandidateAvx2(unsigned char first, unsigned char last, size_t length, const unsigned char *from,
+                  const unsigned char *end)
+{
+    if (size_t(end - from) < length)
+        return from;
+    const __m256i fold = _mm256_set1_epi8(0x20);
+    const __m256i a = _mm256_set1_epi8(char(first));
+    const __m256i b = _mm256_set1_epi8(char(last));
+    const unsigned char *p = from;
+    // Two blocks a round: candidates are rare, and one test for both halves the branches.
+    for (; size_t(end - p) >= length + 63; p += 64) {
+        const __m256i lo = candidates32(fold, a, b, length, p);
+        const __m256i hi = candidates32(fold, a, b, length, p + 32);
+        if (!_mm256_testz_si256(_mm256_or_si256(lo, hi), _mm256_or_si256(lo, hi))) {
+            const uint64_t mask = uint64_t(uint32_t(_mm256_movemask_epi8(lo)))
+                                  | (uint64_t(uint32_t(_mm256_movemask_epi8(hi))) << 32);
+            return p + __builtin_ctzll(mask);
+        }
+    }
+    for (; size_t(end - p) >= length + 31; p += 32) {
+        const unsigned mask = unsigned(_mm256_movemask_epi8(candidates32(fold, a, b, length, p)));
+        if (mask)
+            return p + __builtin_ctz(mask);
+    }
+    return findCandidateBytewise(first, last, length, p, end);
+}
+#endif
+
+KeyCandidates::Finder bestFinder()
+{
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (__builtin_cpu_supports("avx2"))
+        return findCandidateAvx2;
+#endif
+#if defined(__SSE2__)
+    return findCandidateSse2;
+#else
+    return findCandidateBytewise;
+#endif
+}
+
+// Whether every byte that folds to k in this code page is k or k with the 0x20 bit flipped.
+bool foldsWithin0x20(unsigned char k, const CodePage &cp)
+{
+    // In UTF-8 a name beyond ASCII is upper-cased by ICU, whose changes of bytes beyond ASCII
+    // follow no such rule; an ASCII byte there only ever comes from an ASCII letter.
+    if (cp.isUtf8() && k >= 0x80)
+        return false;
+    const auto &upper = cp.upperBytes();
+    for (unsigned b = 0; b < 256; ++b)
+        if (upper[b] == k && (b | 0x20) != (k | 0x20u))
+            return false;
+    return true;
+}
+
 } // namespace
+
+KeyCandidates::KeyCandidates(std::string_view upperKey, bool mappable, const CodePage &cp)
+{
+    if (!mappable || upperKey.empty())
+        return;
+    const auto first = static_cast<unsigned char>(upperKey.front());
+    const auto last = static_cast<unsigned char>(upperKey.back());
+    if (!foldsWithin0x20(first, cp) || !foldsWithin0x20(last, cp))
+        return;
+    m_first = first | 0x20;
+    m_last = last | 0x20;
+    m_length = upperKey.size();
+    m_find = bestFinder();
+}
 
 void measureName(const unsigned char *p, size_t fieldLength, const unsigned char *limit,
                  NameBytes &name)
@@ -59,6 +184,7 @@ FoldMatcher::FoldMatcher(std::string key, bool mappable, const CodePage &cp)
     , m_mappable(mappable)
     , m_cp(cp)
     , m_utf8(cp.isUtf8())
+    , m_candidates(m_key, mappable, cp)
 {
     for (const char c : m_key)
         if (static_cast<unsigned char>(c) & 0x80)

@@ -51,6 +51,40 @@ inline NameBytes measureName(std::string_view text)
     return name;
 }
 
+// Where an upper-case key could occur, found over a whole run of bytes at a time rather than
+// name by name: the positions whose first byte could fold to the key's first byte and whose
+// last byte could fold to the key's last. Every match that FoldMatcher finds starts at such a
+// position, so a name field that holds none cannot contain the key, and the search tests only
+// the names that do (as grep looks for its key across a buffer before it looks for lines).
+//
+// Candidates are bytes b with (b | 0x20) == (k | 0x20); that covers every byte that folds to k
+// only when k's partners in the code page differ from it in that bit alone, so the finder is
+// usable only then (always for an ASCII key in the code pages of Chinese and western caches).
+class KeyCandidates
+{
+public:
+    KeyCandidates() = default;
+    KeyCandidates(std::string_view upperKey, bool mappable, const CodePage &cp);
+
+    bool usable() const { return m_find != nullptr; }
+    size_t keyLength() const { return m_length; }
+    // The first candidate position in [from, end - keyLength()]; when there is none, the first
+    // position past that range (never before `from`).
+    const unsigned char *find(const unsigned char *from, const unsigned char *end) const
+    {
+        return m_find(m_first, m_last, m_length, from, end);
+    }
+
+    using Finder = const unsigned char *(*)(unsigned char first, unsigned char last, size_t length,
+                                            const unsigned char *from, const unsigned char *end);
+
+private:
+    Finder m_find = nullptr;
+    unsigned char m_first = 0;
+    unsigned char m_last = 0;
+    size_t m_length = 0;
+};
+
 class FoldMatcher
 {
 public:
@@ -71,6 +105,7 @@ public:
     int compare(const NameBytes &name) const;
 
     const CodePage &codePage() const { return m_cp; }
+    const KeyCandidates &candidates() const { return m_candidates; }
 
 private:
     bool containsMeasuring(const unsigned char *p, size_t fieldLength, const unsigned char *limit) const;
@@ -84,6 +119,7 @@ private:
     bool m_keyAscii = true;
     CodePage m_cp {"UTF-8"};
     bool m_utf8 = true;
+    KeyCandidates m_candidates;
 };
 
 // The search's inner loop calls this for every entry; it lives here to be inlined there.

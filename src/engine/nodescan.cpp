@@ -1,7 +1,6 @@
 #include "engine/nodescan.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,17 +23,25 @@ bool underSkipPath(std::string_view path, std::string_view skipPath, const CodeP
     return !skipPath.empty() && cp.find(path, skipPath) != std::string_view::npos;
 }
 
+// Keeps the hits of a chunk, with copies of their records, until the chunk's turn comes.
 class VectorSink : public HitSink
 {
 public:
-    explicit VectorSink(std::vector<ScanHit> &hits)
-        : m_hits(hits)
+    explicit VectorSink(ChunkResult &result)
+        : m_result(result)
     {
     }
-    void hit(const ScanHit &hit) override { m_hits.push_back(hit); }
+    void hit(ScanHit &hit, const unsigned char *entry, size_t nameLength) override
+    {
+        std::vector<unsigned char> &entries = m_result.entries;
+        hit.entryCopy = uint32_t(entries.size());
+        entries.insert(entries.end(), entry, entry + kLstHeaderSize + nameLength);
+        writeU16le(&entries[hit.entryCopy + 16], uint16_t(nameLength));
+        m_result.hits.push_back(hit);
+    }
 
 private:
-    std::vector<ScanHit> &m_hits;
+    ChunkResult &m_result;
 };
 
 } // namespace
@@ -42,7 +49,7 @@ private:
 namespace {
 
 // Reads [offset, offset + length) of the file; the bytes it got.
-size_t readRange(int fd, unsigned char *to, size_t offset, size_t length)
+size_t readRange(int fd, unsigned char *to, uint64_t offset, size_t length)
 {
     size_t got = 0;
     while (got < length) {
@@ -56,94 +63,129 @@ size_t readRange(int fd, unsigned char *to, size_t offset, size_t length)
     return got;
 }
 
-// Files from this size on are read in parts, one per thread: the copy out of the page cache is
-// a good share of a search.
-constexpr size_t kSplitReadSize = 512 * 1024;
-
-// Large buffers on huge pages where the system allows them: fewer page faults while the first
-// large pair is read, and fewer TLB misses while it is scanned.
-constexpr size_t kHugePage = 2 * 1024 * 1024;
-
-unsigned char *allocateBuffer(size_t size)
-{
-    if (size < kHugePage)
-        return static_cast<unsigned char *>(std::malloc(size ? size : 1));
-    const size_t rounded = (size + kHugePage - 1) / kHugePage * kHugePage;
-    void *p = std::aligned_alloc(kHugePage, rounded);
-    if (p)
-        ::madvise(p, rounded, MADV_HUGEPAGE);
-    return static_cast<unsigned char *>(p);
-}
+// Bytes past an entry's name field that the window keeps present, so that the matcher's
+// block-wise loads can stay on their fast path (keys up to 48 bytes).
+constexpr size_t kLookahead = 64;
 
 } // namespace
+
+LstWindow::LstWindow(size_t capacity)
+    : m_capacity(std::max<size_t>(capacity, 1))
+{
+}
+
+void LstWindow::attach(const NodeScan &scan)
+{
+    m_size = scan.lstSize;
+    if (scan.lst) {
+        m_fd = -1;
+        m_data = scan.lst;
+        m_base = 0;
+        m_have = scan.lstSize;
+    } else {
+        m_fd = scan.lstFd;
+        m_data = m_buffer.get();
+        m_base = 0;
+        m_have = 0;
+    }
+}
+
+const unsigned char *LstWindow::refill(uint64_t offset, size_t want)
+{
+    if (offset >= m_size)
+        return end();
+    want = size_t(std::min<uint64_t>(want, m_size - offset));
+    // At the end of the list, or a list in memory: everything there is, is present.
+    if (offset >= m_base && offset + want <= m_base + m_have)
+        return m_data + (offset - m_base);
+    if (m_fd < 0)
+        return m_data + (offset - m_base);
+    if (!m_buffer || m_capacity < want) {
+        m_capacity = std::max(m_capacity, want);
+        m_buffer.reset(); // the old buffer goes before the new one is taken
+        m_buffer = std::make_unique_for_overwrite<unsigned char[]>(m_capacity);
+    }
+    m_data = m_buffer.get();
+    const size_t length = size_t(std::min<uint64_t>(m_capacity, m_size - offset));
+    const size_t got = readRange(m_fd, m_buffer.get(), offset, length);
+    if (got < length)
+        m_size = offset + got; // cut short while we read: it ends here
+    m_base = offset;
+    m_have = got;
+    return m_data;
+}
 
 void PairBuffers::Release::operator()(unsigned char *p) const
 {
     std::free(p);
 }
 
-bool PairBuffers::readFile(const std::string &path, Buffer &buffer, ParallelScanner *parallel)
+PairBuffers::~PairBuffers()
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    if (ok) {
-        const size_t want = size_t(st.st_size);
-        if (buffer.capacity < want) {
-            buffer.data.reset(); // the old buffer goes before the new one is taken
-            buffer.capacity = 0;
-            buffer.data.reset(allocateBuffer(want));
-            if (!buffer.data) {
-                ::close(fd);
-                return false;
-            }
-            buffer.capacity = want;
-        }
-        // A file that shrinks meanwhile gives what it still holds, up to the first gap.
-        if (parallel && want >= kSplitReadSize) {
-            std::atomic<size_t> size {want};
-            parallel->runOnAll([&](unsigned part, unsigned parts) {
-                const size_t from = want / parts * part;
-                const size_t to = part + 1 == parts ? want : want / parts * (part + 1);
-                const size_t got = readRange(fd, buffer.data.get() + from, from, to - from);
-                if (got < to - from) {
-                    size_t seen = size.load();
-                    while (from + got < seen && !size.compare_exchange_weak(seen, from + got)) {
-                    }
-                }
-            });
-            buffer.size = size.load();
-        } else {
-            buffer.size = readRange(fd, buffer.data.get(), 0, want);
-        }
-    }
-    ::close(fd);
-    return ok;
+    if (m_lstFd >= 0)
+        ::close(m_lstFd);
 }
 
-bool PairBuffers::read(const std::string &folder, std::string_view cacheName, const CodePage &cp,
-                       ParallelScanner *parallel)
+bool PairBuffers::read(const std::string &folder, std::string_view cacheName, const CodePage &cp)
 {
+    if (m_lstFd >= 0) {
+        ::close(m_lstFd);
+        m_lstFd = -1;
+    }
+    m_idxSize = 0;
+    m_lstSize = 0;
     const std::filesystem::path idx = cacheFilePath(folder, cacheName, ".IDX", cp);
-    if (idx.empty() || !readFile(idx.string(), m_idx, parallel))
+    if (idx.empty())
         return false;
-    return readFile(cacheFilePath(folder, cacheName, ".LST", cp).string(), m_lst, parallel);
+    const int idxFd = ::open(idx.c_str(), O_RDONLY | O_CLOEXEC);
+    if (idxFd < 0)
+        return false;
+    struct stat st {};
+    bool ok = ::fstat(idxFd, &st) == 0 && S_ISREG(st.st_mode);
+    if (ok) {
+        const size_t want = size_t(st.st_size);
+        if (m_idxCapacity < want) {
+            m_idx.reset();
+            m_idxCapacity = 0;
+            m_idx.reset(static_cast<unsigned char *>(std::malloc(want)));
+            ok = m_idx != nullptr;
+            if (ok)
+                m_idxCapacity = want;
+        }
+        // A file that shrinks meanwhile gives what it still holds.
+        if (ok)
+            m_idxSize = readRange(idxFd, m_idx.get(), 0, want);
+    }
+    ::close(idxFd);
+    if (!ok)
+        return false;
+
+    const std::filesystem::path lst = cacheFilePath(folder, cacheName, ".LST", cp);
+    m_lstFd = ::open(lst.c_str(), O_RDONLY | O_CLOEXEC);
+    if (m_lstFd < 0)
+        return false;
+    if (::fstat(m_lstFd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(m_lstFd);
+        m_lstFd = -1;
+        return false;
+    }
+    m_lstSize = uint64_t(st.st_size);
+    ::posix_fadvise(m_lstFd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return true;
 }
 
 NodeScan PairBuffers::scan() const
 {
     NodeScan scan;
-    scan.idx = m_idx.data.get();
-    scan.idxSize = m_idx.size;
-    scan.lst = m_lst.data.get();
-    scan.lstSize = m_lst.size;
+    scan.idx = m_idx.get();
+    scan.idxSize = m_idxSize;
+    scan.lstFd = m_lstFd;
+    scan.lstSize = m_lstSize;
     return scan;
 }
 
-void scanRange(const NodeScan &s, size_t idxBegin, size_t idxEnd, SkipState &skip,
-               ScanCounts &counts, HitSink &sink, std::vector<DirCounts> *dirLog)
+void scanRange(const NodeScan &s, size_t idxBegin, size_t idxEnd, LstWindow &window,
+               SkipState &skip, ScanCounts &counts, HitSink &sink, std::vector<DirCounts> *dirLog)
 {
     const bool onlyFolderName = s.options & soOnlyFolderName;
     const bool onlyShowFolder = s.options & soOnlyShowFolder;
@@ -151,10 +193,14 @@ void scanRange(const NodeScan &s, size_t idxBegin, size_t idxEnd, SkipState &ski
     const bool hitNoFind = s.options & soHitNoFind;
     const bool hitExclusive = s.options & soHitExclusive;
     const ConditionMatcher &matcher = *s.matcher;
-    const unsigned char *const lst = s.lst;
-    const size_t lstSize = s.lstSize;
-    const unsigned char *const limit = lst + lstSize;
+    const KeyCandidates *const candidates = matcher.candidates();
+    const size_t keyLength = candidates ? candidates->keyLength() : 0;
+    // No candidate of the key lies in [searchedFrom, candidate): the finder ran from
+    // searchedFrom and stopped at candidate (a list offset).
+    uint64_t searchedFrom = UINT64_MAX;
+    uint64_t candidate = 0;
     size_t hitCount = 0;
+    window.attach(s);
 
     IdxCursor dirs(s.idx + idxBegin, idxEnd - idxBegin);
     DirRecord dir;
@@ -170,31 +216,48 @@ void scanRange(const NodeScan &s, size_t idxBegin, size_t idxEnd, SkipState &ski
         }
 
         // The entries of the directory, as far as its count and the .LST allow: each one needs
-        // at least 20 bytes before the end of the file.
+        // at least 20 bytes before the end of the file. (The window re-reads the file's length,
+        // which shrinks if the file was cut short while we read.)
         uint64_t pos = dir.lstOffset;
         uint32_t left = dir.count > 0 ? uint32_t(dir.count) : 0;
         int64_t hits = 0;
-        while (left != 0 && pos + 19 < lstSize) {
+        while (left != 0 && pos + 19 < window.size()) {
             if (s.stop->load(std::memory_order_relaxed))
                 return;
-            --left;
-            const unsigned char *p = lst + pos;
-            const uint32_t entryOffset = uint32_t(pos);
-            const uint32_t attr = readU32le(p + 4);
+            const unsigned char *p = window.at(pos, kLstHeaderSize + kLookahead);
+            if (pos + 19 >= window.size())
+                break;
             const size_t length = readU16le(p + 16);
+            size_t available = size_t(std::min<uint64_t>(length, window.size() - pos - kLstHeaderSize));
+            p = window.at(pos, kLstHeaderSize + available + kLookahead);
+            if (pos + 19 >= window.size())
+                break;
+            available = size_t(std::min<uint64_t>(available, window.size() - pos - kLstHeaderSize));
+            --left;
+            const uint64_t entryOffset = pos;
+            const uint32_t attr = readU32le(p + 4);
             pos += kLstHeaderSize + length;
             const bool folder = (attr & kAttrDirectory) != 0;
             folder ? ++counts.folders : ++counts.files;
             if (onlyFolderName && !folder)
                 continue;
-            const size_t available = lstSize - size_t(p - lst) - kLstHeaderSize;
-            if (!matcher.matches(p + kLstHeaderSize, std::min(length, available), limit,
-                                 readU32le(p), attr, readDoubleLe(p + 8)))
+            if (candidates) {
+                const uint64_t nameOffset = entryOffset + kLstHeaderSize;
+                if (nameOffset < searchedFrom || candidate < nameOffset) {
+                    searchedFrom = nameOffset;
+                    candidate = window.offsetOf(candidates->find(p + kLstHeaderSize, window.end()));
+                }
+                if (candidate + keyLength > nameOffset + available)
+                    continue;
+            }
+            if (!matcher.matches(p + kLstHeaderSize, available, window.end(), readU32le(p), attr,
+                                 readDoubleLe(p + 8)))
                 continue;
             ++hits;
             if (onlyShowFolder && hitNum && hits < s.minHits)
                 continue;
-            sink.hit(ScanHit {uint32_t(recordOffset), entryOffset, counts.files, counts.folders});
+                    ScanHit hit {uint32_t(recordOffset), 0, counts.files, counts.folders};
+            sink.hit(hit, p, available);
             ++hitCount;
             if (hitNoFind) {
                 skip.skipping = true;
@@ -268,6 +331,7 @@ ChunkMerge mergeChunk(const NodeScan &scan, const ScanChunk &chunk, const ChunkR
 }
 
 ParallelScanner::ParallelScanner(unsigned helpers)
+    : m_windows(helpers + 1)
 {
     for (unsigned i = 0; i < helpers; ++i)
         m_helpers.emplace_back([this, i] { helperLoop(i + 1); });
@@ -304,43 +368,28 @@ void ParallelScanner::helperLoop(unsigned part)
     }
 }
 
-void ParallelScanner::scanChunk(size_t index)
+void ParallelScanner::scanChunk(size_t index, unsigned part)
 {
     const ScanChunk &chunk = (*m_chunks)[index];
     ChunkResult &result = m_results[index];
-    VectorSink sink(result.hits);
+    VectorSink sink(result);
     const bool logDirs = (m_scan->options & soHitNoFind) != 0;
-    scanRange(*m_scan, chunk.idxBegin, chunk.idxEnd, result.endSkip, result.counts, sink,
-              logDirs ? &result.dirs : nullptr);
+    scanRange(*m_scan, chunk.idxBegin, chunk.idxEnd, m_windows[part], result.endSkip,
+              result.counts, sink, logDirs ? &result.dirs : nullptr);
 }
 
-bool ParallelScanner::claimAndScan()
+bool ParallelScanner::claimAndScan(unsigned part)
 {
     const size_t index = m_next.fetch_add(1);
     if (index >= m_chunks->size())
         return false;
-    scanChunk(index);
+    scanChunk(index, part);
     {
         std::lock_guard lock(m_mutex);
         m_finished[index].store(true, std::memory_order_release);
     }
     m_done.notify_all();
     return true;
-}
-
-void ParallelScanner::runOnAll(const std::function<void(unsigned part, unsigned parts)> &task)
-{
-    const unsigned parts = unsigned(m_helpers.size()) + 1;
-    {
-        std::lock_guard lock(m_mutex);
-        m_job = [&task, parts](unsigned part) { task(part, parts); };
-        m_busyHelpers = parts - 1;
-        ++m_generation;
-    }
-    m_wake.notify_all();
-    task(0, parts);
-    std::unique_lock lock(m_mutex);
-    m_done.wait(lock, [this] { return m_busyHelpers == 0; });
 }
 
 void ParallelScanner::scan(const NodeScan &scan, const std::vector<ScanChunk> &chunks,
@@ -354,6 +403,7 @@ void ParallelScanner::scan(const NodeScan &scan, const std::vector<ScanChunk> &c
         r.counts = {};
         r.endSkip = {};
         r.hits.clear();
+        r.entries.clear();
         r.dirs.clear();
     }
     if (m_finishedCapacity < n) {
@@ -367,8 +417,8 @@ void ParallelScanner::scan(const NodeScan &scan, const std::vector<ScanChunk> &c
         std::lock_guard lock(m_mutex);
         m_scan = &scan;
         m_chunks = &chunks;
-        m_job = [this](unsigned) {
-            while (claimAndScan()) {
+        m_job = [this](unsigned part) {
+            while (claimAndScan(part)) {
             }
         };
         m_busyHelpers = unsigned(m_helpers.size());
@@ -385,7 +435,7 @@ void ParallelScanner::scan(const NodeScan &scan, const std::vector<ScanChunk> &c
             if (m_finished[handed].load(std::memory_order_acquire)) {
                 deliver(handed, m_results[handed]);
                 ++handed;
-            } else if (!claimAndScan()) {
+            } else if (!claimAndScan(0)) {
                 std::unique_lock lock(m_mutex);
                 m_done.wait(lock, [&] { return m_finished[handed].load(std::memory_order_acquire); });
             }

@@ -29,23 +29,25 @@ enum TSearchOption : int32_t {
     soOnlyFolderName = 0x20, // only folder entries are tested
 };
 
-// One hit: the directory record (.IDX offset) and the entry (.LST offset) that made it, and
-// the entries counted in the scanned range up to and including that entry.
+// One hit: the directory record (.IDX offset) that made it, where the entry's record was kept
+// (see HitSink), and the entries counted in the scanned range up to and including that entry.
 struct ScanHit
 {
     uint32_t dirOffset = 0;
-    uint32_t entryOffset = 0;
+    uint32_t entryCopy = 0;
     uint64_t files = 0;
     uint64_t folders = 0;
 };
 
-// What a scan needs; the buffers belong to the caller and outlive the scan.
+// What a scan needs; the buffers and the file belong to the caller and outlive the scan. The
+// .LST is either whole in memory (`lst`) or an open file (`lstFd`) read through windows.
 struct NodeScan
 {
     const unsigned char *idx = nullptr;
     size_t idxSize = 0;
     const unsigned char *lst = nullptr;
-    size_t lstSize = 0;
+    int lstFd = -1;
+    uint64_t lstSize = 0;
     const ConditionMatcher *matcher = nullptr;
     int32_t options = 0;
     int32_t minHits = 0;
@@ -63,18 +65,59 @@ struct NodeScan
     }
 };
 
+// A window onto a node's .LST: the bytes [base, base + have) of it. The scan reads the list in
+// file order, so a window of a few hundred kilobytes, refilled where the scan has got to, holds
+// what it needs while the bytes are still in the processor's cache; reading the whole list into
+// one buffer would send every byte through main memory twice. Each scanning thread has its own.
+class LstWindow
+{
+public:
+    static constexpr size_t kDefaultCapacity = 256 * 1024;
+    explicit LstWindow(size_t capacity = kDefaultCapacity);
+
+    void attach(const NodeScan &scan);
+    // The address of the list's byte `offset` (< size()), with [offset, offset + want) present
+    // as far as the list holds them; valid until the next call.
+    const unsigned char *at(uint64_t offset, size_t want)
+    {
+        if (offset >= m_base && offset + want <= m_base + m_have)
+            return m_data + (offset - m_base);
+        return refill(offset, want);
+    }
+    // The list's length; a file that turns out shorter than it said ends where the reading did.
+    uint64_t size() const { return m_size; }
+    // The end of the bytes present; readers may look ahead up to it.
+    const unsigned char *end() const { return m_data + m_have; }
+    // The list offset of a byte present.
+    uint64_t offsetOf(const unsigned char *p) const { return m_base + uint64_t(p - m_data); }
+
+private:
+    const unsigned char *refill(uint64_t offset, size_t want);
+
+    std::unique_ptr<unsigned char[]> m_buffer;
+    size_t m_capacity;
+    int m_fd = -1;
+    const unsigned char *m_data = nullptr;
+    uint64_t m_base = 0;
+    uint64_t m_have = 0;
+    uint64_t m_size = 0;
+};
+
 class ParallelScanner;
 
-// A node's index pair read whole, into buffers that are kept from node to node (they grow to
-// the largest pair of the walk and are never cleared, so reading costs one copy per byte).
+// A node's index pair: the .IDX read whole into a buffer that is kept from node to node (it
+// grows to the largest of the walk), the .LST opened for windows.
 class PairBuffers
 {
 public:
-    // Reads folder + cacheName + ".IDX" and ".LST"; false, without a word, when either is
-    // missing or cannot be read, since the walk then skips the node. With `parallel`, large
-    // files are read in parts on all its threads.
-    bool read(const std::string &folder, std::string_view cacheName, const CodePage &cp,
-              ParallelScanner *parallel = nullptr);
+    PairBuffers() = default;
+    ~PairBuffers();
+    PairBuffers(const PairBuffers &) = delete;
+    PairBuffers &operator=(const PairBuffers &) = delete;
+
+    // Reads folder + cacheName + ".IDX" and opens ".LST"; false, without a word, when either is
+    // missing or cannot be read, since the walk then skips the node.
+    bool read(const std::string &folder, std::string_view cacheName, const CodePage &cp);
     NodeScan scan() const;
 
 private:
@@ -82,16 +125,12 @@ private:
     {
         void operator()(unsigned char *p) const;
     };
-    struct Buffer
-    {
-        std::unique_ptr<unsigned char[], Release> data;
-        size_t capacity = 0;
-        size_t size = 0;
-    };
-    static bool readFile(const std::string &path, Buffer &buffer, ParallelScanner *parallel);
 
-    Buffer m_idx;
-    Buffer m_lst;
+    std::unique_ptr<unsigned char[], Release> m_idx;
+    size_t m_idxCapacity = 0;
+    size_t m_idxSize = 0;
+    int m_lstFd = -1;
+    uint64_t m_lstSize = 0;
 };
 
 // The skipping state of soHitNoFind: the path (a view into the .IDX) whose sub-tree is being
@@ -103,12 +142,14 @@ struct SkipState
 };
 
 // Receives the hits of a scan in walk order; `idle` is called before every directory record,
-// so that a receiver may flush what it holds.
+// so that a receiver may flush what it holds. `entry` is the hit's .LST record with `nameLength`
+// bytes of name field, valid only during the call: a receiver that keeps hits keeps a copy and
+// notes where in ScanHit::entryCopy.
 class HitSink
 {
 public:
     virtual ~HitSink() = default;
-    virtual void hit(const ScanHit &hit) = 0;
+    virtual void hit(ScanHit &hit, const unsigned char *entry, size_t nameLength) = 0;
     virtual void idle() {}
 };
 
@@ -127,8 +168,9 @@ struct DirCounts
 
 // Scans the directory records in [idxBegin, idxEnd) (record boundaries), continuing from and
 // updating `skip` and `counts`. Stops early, between entries, once the stop flag is set.
-void scanRange(const NodeScan &scan, size_t idxBegin, size_t idxEnd, SkipState &skip,
-               ScanCounts &counts, HitSink &sink, std::vector<DirCounts> *dirLog = nullptr);
+void scanRange(const NodeScan &scan, size_t idxBegin, size_t idxEnd, LstWindow &window,
+               SkipState &skip, ScanCounts &counts, HitSink &sink,
+               std::vector<DirCounts> *dirLog = nullptr);
 
 // A stretch of directory records of about the same number of entries as the others.
 struct ScanChunk
@@ -146,7 +188,11 @@ struct ChunkResult
     ScanCounts counts;
     SkipState endSkip;
     std::vector<ScanHit> hits;
+    // The hits' .LST records, header and name field; a copy's length field holds the bytes of
+    // name field kept, which may be fewer than the file's record claimed.
+    std::vector<unsigned char> entries;
     std::vector<DirCounts> dirs; // filled only with soHitNoFind
+    const unsigned char *entry(const ScanHit &hit) const { return entries.data() + hit.entryCopy; }
 };
 
 // Joins a chunk's result to the state of the walk before it: with the incoming skipping
@@ -175,14 +221,11 @@ public:
     // Returns when every chunk is finished and no helper touches the buffers any more.
     void scan(const NodeScan &scan, const std::vector<ScanChunk> &chunks,
               const std::function<void(size_t, ChunkResult &)> &deliver);
-    // Runs task(part, parts) for every part, 0 on the calling thread and one on each helper;
-    // returns when all have returned. The task must not throw.
-    void runOnAll(const std::function<void(unsigned part, unsigned parts)> &task);
 
 private:
     void helperLoop(unsigned part);
-    void scanChunk(size_t index);
-    bool claimAndScan();
+    void scanChunk(size_t index, unsigned part);
+    bool claimAndScan(unsigned part);
 
     std::vector<std::thread> m_helpers;
     std::mutex m_mutex;
@@ -192,6 +235,7 @@ private:
     bool m_quit = false;
     unsigned m_busyHelpers = 0;
     std::function<void(unsigned part)> m_job; // what the helpers run for the current generation
+    std::vector<LstWindow> m_windows;         // one for each thread, 0 for the calling one
 
     // The node in progress.
     const NodeScan *m_scan = nullptr;

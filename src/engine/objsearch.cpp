@@ -56,10 +56,10 @@ public:
         , m_baseFolders(owner.m_folderCount)
     {
     }
-    void hit(const ScanHit &hit) override
+    void hit(ScanHit &hit, const unsigned char *entry, size_t nameLength) override
     {
-        m_owner.deliverHit(m_scan, hit, m_baseFiles + int64_t(hit.files),
-                           m_baseFolders + int64_t(hit.folders));
+        m_owner.deliverHit(m_scan, hit.dirOffset, entry, nameLength,
+                           m_baseFiles + int64_t(hit.files), m_baseFolders + int64_t(hit.folders));
     }
     void idle() override { m_owner.flushHits(false); }
 
@@ -181,7 +181,7 @@ void TObjSearch::searchNode(const std::string &folder, const std::string &cacheN
     m_curNodeFolder = folder;
     m_curNodePath = folder + cacheName;
     m_hitDirBuffer = nullptr; // the buffers may be refilled in place
-    if (!m_pair.read(folder, cacheName, m_cp, m_parallel.get()))
+    if (!m_pair.read(folder, cacheName, m_cp))
         return;
     handOff(OnNode);
 
@@ -205,7 +205,7 @@ void TObjSearch::searchNode(const std::string &folder, const std::string &cacheN
     const int64_t baseFolders = m_folderCount;
     SkipState skip;
     ScanCounts counts;
-    scanRange(scan, 0, scan.idxSize, skip, counts, sink);
+    scanRange(scan, 0, scan.idxSize, m_window, skip, counts, sink);
     m_fileCount = baseFiles + int64_t(counts.files);
     m_folderCount = baseFolders + int64_t(counts.folders);
     flushHits(true);
@@ -220,7 +220,9 @@ void TObjSearch::scanInChunks(const NodeScan &scan, const std::vector<ScanChunk>
         const ChunkMerge merge = mergeChunk(scan, chunks[index], result, skip);
         for (size_t i = merge.firstHit; i < result.hits.size() && !Terminated(); ++i) {
             const ScanHit &hit = result.hits[i];
-            deliverHit(scan, hit, files + int64_t(hit.files - merge.dropped.files),
+            const unsigned char *entry = result.entry(hit);
+            deliverHit(scan, hit.dirOffset, entry, readU16le(entry + 16),
+                       files + int64_t(hit.files - merge.dropped.files),
                        folders + int64_t(hit.folders - merge.dropped.folders));
         }
         files += int64_t(result.counts.files - merge.dropped.files);
@@ -231,7 +233,8 @@ void TObjSearch::scanInChunks(const NodeScan &scan, const std::vector<ScanChunk>
     });
 }
 
-void TObjSearch::deliverHit(const NodeScan &scan, const ScanHit &hit, int64_t files, int64_t folders)
+void TObjSearch::deliverHit(const NodeScan &scan, uint32_t dirOffset, const unsigned char *entry,
+                            size_t nameLength, int64_t files, int64_t folders)
 {
     if (Terminated())
         return;
@@ -239,18 +242,16 @@ void TObjSearch::deliverHit(const NodeScan &scan, const ScanHit &hit, int64_t fi
     m_folderCount = folders;
 
     // Hits come in runs from one directory; its record is read once per run.
-    if (hit.dirOffset != m_hitDirOffset || scan.idx != m_hitDirBuffer) {
-        IdxCursor dirs(scan.idx + hit.dirOffset, scan.idxSize - hit.dirOffset);
+    if (dirOffset != m_hitDirOffset || scan.idx != m_hitDirBuffer) {
+        IdxCursor dirs(scan.idx + dirOffset, scan.idxSize - dirOffset);
         DirRecord dir;
         dirs.next(dir);
         m_hitDirPath = dir.path;
-        m_hitDirOffset = hit.dirOffset;
+        m_hitDirOffset = dirOffset;
         m_hitDirBuffer = scan.idx;
     }
-    const unsigned char *p = scan.lst + hit.entryOffset;
-    const size_t available = scan.lstSize - hit.entryOffset - kLstHeaderSize;
-    const size_t length = readU16le(p + 16);
-    const std::string_view name = readText(p + kLstHeaderSize, std::min(length, available));
+    const unsigned char *p = entry;
+    const std::string_view name = readText(p + kLstHeaderSize, nameLength);
     m_curItem.Time = readDoubleLe(p + 8);
     if (m_options & soOnlyShowFolder) {
         // The folder is the hit: its path without the closing backslash.

@@ -117,7 +117,8 @@ private:
     void searchFolder(const std::string &folder, std::vector<FolderId> &ancestors);
     void searchNode(const std::string &folder, const std::string &cacheName);
     void scanInChunks(const NodeScan &scan, const std::vector<ScanChunk> &chunks);
-    void deliverHit(const NodeScan &scan, const ScanHit &hit, int64_t files, int64_t folders);
+    void deliverHit(const NodeScan &scan, uint32_t dirOffset, const unsigned char *entry,
+                    size_t nameLength, int64_t files, int64_t folders);
     void handOff(const TNotifyEvent &handler);
     void flushHits(bool force);
     void endHandOff();
@@ -134,6 +135,7 @@ private:
     std::optional<ConditionMatcher> m_matcher;
     std::unique_ptr<ParallelScanner> m_parallel;
     PairBuffers m_pair;
+    LstWindow m_window; // the worker's own, when it scans alone
     const unsigned char *m_hitDirBuffer = nullptr;
     uint32_t m_hitDirOffset = 0;
     std::string_view m_hitDirPath;
