@@ -189,6 +189,10 @@ FoldMatcher::FoldMatcher(std::string key, bool mappable, const CodePage &cp)
     for (const char c : m_key)
         if (static_cast<unsigned char>(c) & 0x80)
             m_keyAscii = false;
+    if (m_keyAscii && !m_key.empty() && m_key.size() <= sizeof m_keyBlock) {
+        std::memcpy(m_keyBlock, m_key.data(), m_key.size());
+        m_keyBlockMask = fold_detail::lowBits(m_key.size());
+    }
 }
 
 const std::string &FoldMatcher::upperCopy(const NameBytes &name) const

@@ -112,11 +112,17 @@ private:
     bool containsAscii(const NameBytes &name) const;
     bool containsFrom(const unsigned char *s, size_t n, size_t from) const;
     bool matchesAt(const unsigned char *s, size_t n, size_t at) const;
+#if defined(__SSE2__)
+    // matchesAt for a candidate inside the ASCII part of a name, 16 bytes readable at s + at.
+    bool matchesAsciiAt(const unsigned char *s, size_t n, size_t at) const;
+#endif
     const std::string &upperCopy(const NameBytes &name) const;
 
     std::string m_key;
     bool m_mappable = true;
     bool m_keyAscii = true;
+    alignas(16) unsigned char m_keyBlock[16] = {}; // the key's first 16 bytes, then NULs
+    unsigned m_keyBlockMask = 0;                   // a bit for each byte of the key in the block
     CodePage m_cp {"UTF-8"};
     bool m_utf8 = true;
     KeyCandidates m_candidates;
@@ -149,7 +155,7 @@ inline bool FoldMatcher::containsInField(const unsigned char *p, size_t fieldLen
                         _mm_cmpeq_epi8(_mm_or_si128(b, lowerBit), final))));
                 mask &= fold_detail::lowBits(end - m - i + 1);
                 while (mask) {
-                    if (matchesAt(p, end, i + size_t(__builtin_ctz(mask))))
+                    if (matchesAsciiAt(p, end, i + size_t(__builtin_ctz(mask))))
                         return true;
                     mask &= mask - 1;
                 }
@@ -162,5 +168,24 @@ inline bool FoldMatcher::containsInField(const unsigned char *p, size_t fieldLen
 #endif
     return containsMeasuring(p, fieldLength, limit);
 }
+
+#if defined(__SSE2__)
+inline bool FoldMatcher::matchesAsciiAt(const unsigned char *s, size_t n, size_t at) const
+{
+    if (m_keyBlockMask == 0 || m_key.size() > fold_detail::kFoldBlock)
+        return matchesAt(s, n, at);
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + at));
+    // A byte beyond ASCII may fold to an ASCII letter in some single-byte code pages: the
+    // table decides those.
+    if (unsigned(_mm_movemask_epi8(x)) & m_keyBlockMask)
+        return matchesAt(s, n, at);
+    const __m128i fromA = _mm_sub_epi8(x, _mm_set1_epi8('a'));
+    const __m128i lower = _mm_cmpeq_epi8(_mm_min_epu8(fromA, _mm_set1_epi8(25)), fromA);
+    const __m128i upper = _mm_sub_epi8(x, _mm_and_si128(lower, _mm_set1_epi8(0x20)));
+    const __m128i key = _mm_load_si128(reinterpret_cast<const __m128i *>(m_keyBlock));
+    const unsigned same = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(upper, key)));
+    return (same & m_keyBlockMask) == m_keyBlockMask;
+}
+#endif
 
 } // namespace veltrano

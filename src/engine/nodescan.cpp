@@ -292,6 +292,19 @@ std::vector<ScanChunk> splitIntoChunks(const unsigned char *idx, size_t idxSize,
     return chunks;
 }
 
+void scanChunk(const NodeScan &scan, const ScanChunk &chunk, LstWindow &window, ChunkResult &result)
+{
+    result.counts = {};
+    result.endSkip = {};
+    result.hits.clear();
+    result.entries.clear();
+    result.dirs.clear();
+    VectorSink sink(result);
+    const bool logDirs = (scan.options & soHitNoFind) != 0;
+    scanRange(scan, chunk.idxBegin, chunk.idxEnd, window, result.endSkip, result.counts, sink,
+              logDirs ? &result.dirs : nullptr);
+}
+
 ChunkMerge mergeChunk(const NodeScan &scan, const ScanChunk &chunk, const ChunkResult &result,
                       SkipState &skip)
 {
@@ -328,126 +341,6 @@ ChunkMerge mergeChunk(const NodeScan &scan, const ScanChunk &chunk, const ChunkR
     }
     skip = result.endSkip;
     return merge;
-}
-
-ParallelScanner::ParallelScanner(unsigned helpers)
-    : m_windows(helpers + 1)
-{
-    for (unsigned i = 0; i < helpers; ++i)
-        m_helpers.emplace_back([this, i] { helperLoop(i + 1); });
-}
-
-ParallelScanner::~ParallelScanner()
-{
-    {
-        std::lock_guard lock(m_mutex);
-        m_quit = true;
-    }
-    m_wake.notify_all();
-    for (std::thread &helper : m_helpers)
-        helper.join();
-}
-
-void ParallelScanner::helperLoop(unsigned part)
-{
-    uint64_t seen = 0;
-    while (true) {
-        {
-            std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, [&] { return m_quit || m_generation != seen; });
-            if (m_quit)
-                return;
-            seen = m_generation;
-        }
-        m_job(part);
-        {
-            std::lock_guard lock(m_mutex);
-            --m_busyHelpers;
-        }
-        m_done.notify_all();
-    }
-}
-
-void ParallelScanner::scanChunk(size_t index, unsigned part)
-{
-    const ScanChunk &chunk = (*m_chunks)[index];
-    ChunkResult &result = m_results[index];
-    VectorSink sink(result);
-    const bool logDirs = (m_scan->options & soHitNoFind) != 0;
-    scanRange(*m_scan, chunk.idxBegin, chunk.idxEnd, m_windows[part], result.endSkip,
-              result.counts, sink, logDirs ? &result.dirs : nullptr);
-}
-
-bool ParallelScanner::claimAndScan(unsigned part)
-{
-    const size_t index = m_next.fetch_add(1);
-    if (index >= m_chunks->size())
-        return false;
-    scanChunk(index, part);
-    {
-        std::lock_guard lock(m_mutex);
-        m_finished[index].store(true, std::memory_order_release);
-    }
-    m_done.notify_all();
-    return true;
-}
-
-void ParallelScanner::scan(const NodeScan &scan, const std::vector<ScanChunk> &chunks,
-                           const std::function<void(size_t, ChunkResult &)> &deliver)
-{
-    const size_t n = chunks.size();
-    if (m_results.size() < n)
-        m_results.resize(n);
-    for (size_t i = 0; i < n; ++i) {
-        ChunkResult &r = m_results[i];
-        r.counts = {};
-        r.endSkip = {};
-        r.hits.clear();
-        r.entries.clear();
-        r.dirs.clear();
-    }
-    if (m_finishedCapacity < n) {
-        m_finished = std::make_unique<std::atomic<bool>[]>(n);
-        m_finishedCapacity = n;
-    }
-    for (size_t i = 0; i < n; ++i)
-        m_finished[i].store(false, std::memory_order_relaxed);
-    m_next.store(0);
-    {
-        std::lock_guard lock(m_mutex);
-        m_scan = &scan;
-        m_chunks = &chunks;
-        m_job = [this](unsigned part) {
-            while (claimAndScan(part)) {
-            }
-        };
-        m_busyHelpers = unsigned(m_helpers.size());
-        ++m_generation;
-    }
-    m_wake.notify_all();
-
-    const auto helpersGone = [this] {
-        std::unique_lock lock(m_mutex);
-        m_done.wait(lock, [this] { return m_busyHelpers == 0; });
-    };
-    try {
-        for (size_t handed = 0; handed < n;) {
-            if (m_finished[handed].load(std::memory_order_acquire)) {
-                deliver(handed, m_results[handed]);
-                ++handed;
-            } else if (!claimAndScan(0)) {
-                std::unique_lock lock(m_mutex);
-                m_done.wait(lock, [&] { return m_finished[handed].load(std::memory_order_acquire); });
-            }
-        }
-    } catch (...) {
-        m_next.store(n); // no helper takes another chunk
-        helpersGone();
-        throw;
-    }
-    helpersGone();
-    // The hit lists keep their room for the next node: a search holds at most the hits of its
-    // largest node, a fraction of that node's entry list.
 }
 
 } // namespace veltrano

@@ -1,13 +1,9 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "engine/compare.h"
@@ -103,8 +99,6 @@ private:
     uint64_t m_size = 0;
 };
 
-class ParallelScanner;
-
 // A node's index pair: the .IDX read whole into a buffer that is kept from node to node (it
 // grows to the largest of the walk), the .LST opened for windows.
 class PairBuffers
@@ -195,6 +189,9 @@ struct ChunkResult
     const unsigned char *entry(const ScanHit &hit) const { return entries.data() + hit.entryCopy; }
 };
 
+// Scans one chunk into `result` (cleared first), as if no skipping were under way at its start.
+void scanChunk(const NodeScan &scan, const ScanChunk &chunk, LstWindow &window, ChunkResult &result);
+
 // Joins a chunk's result to the state of the walk before it: with the incoming skipping
 // state, the leading records that the true walk passes over are dropped from the result
 // (their hits and counts), and `skip` becomes the state after the chunk. Returns the index of
@@ -206,44 +203,5 @@ struct ChunkMerge
 };
 ChunkMerge mergeChunk(const NodeScan &scan, const ScanChunk &chunk, const ChunkResult &result,
                       SkipState &skip);
-
-// Scans nodes on the calling thread plus helper threads. The chunks of a node are taken in
-// turn by whichever thread is free; `deliver` runs on the calling thread for chunk 0, 1, 2 …
-// in order, each as soon as it is done, while the helpers go on with later chunks.
-class ParallelScanner
-{
-public:
-    explicit ParallelScanner(unsigned helpers);
-    ~ParallelScanner();
-    ParallelScanner(const ParallelScanner &) = delete;
-    ParallelScanner &operator=(const ParallelScanner &) = delete;
-
-    // Returns when every chunk is finished and no helper touches the buffers any more.
-    void scan(const NodeScan &scan, const std::vector<ScanChunk> &chunks,
-              const std::function<void(size_t, ChunkResult &)> &deliver);
-
-private:
-    void helperLoop(unsigned part);
-    void scanChunk(size_t index, unsigned part);
-    bool claimAndScan(unsigned part);
-
-    std::vector<std::thread> m_helpers;
-    std::mutex m_mutex;
-    std::condition_variable m_wake; // helpers: a new node, or the end
-    std::condition_variable m_done; // caller: a chunk or a helper finished
-    uint64_t m_generation = 0;
-    bool m_quit = false;
-    unsigned m_busyHelpers = 0;
-    std::function<void(unsigned part)> m_job; // what the helpers run for the current generation
-    std::vector<LstWindow> m_windows;         // one for each thread, 0 for the calling one
-
-    // The node in progress.
-    const NodeScan *m_scan = nullptr;
-    const std::vector<ScanChunk> *m_chunks = nullptr;
-    std::vector<ChunkResult> m_results;
-    std::unique_ptr<std::atomic<bool>[]> m_finished;
-    size_t m_finishedCapacity = 0;
-    std::atomic<size_t> m_next {0};
-};
 
 } // namespace veltrano

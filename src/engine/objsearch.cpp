@@ -113,20 +113,83 @@ TObjSearch *TObjSearch::Launch(std::unique_ptr<TObjSearch> search)
     return worker;
 }
 
+// Hands the chunks of the parallel scan over as they come, in walk order.
+class TObjSearch::ChunkReceiver : public ScanReceiver
+{
+public:
+    ChunkReceiver(TObjSearch &owner, const std::vector<NodeRef> &nodes)
+        : m_owner(owner)
+        , m_nodes(nodes)
+    {
+    }
+    void opened(size_t node, const NodeScan &) override
+    {
+        m_owner.enterNode(m_nodes[node]);
+        m_owner.handOff(m_owner.OnNode);
+        m_skip = {};
+    }
+    void deliver(size_t, const NodeScan &scan, const ScanChunk &chunk, ChunkResult &result) override
+    {
+        const ChunkMerge merge = mergeChunk(scan, chunk, result, m_skip);
+        int64_t files = m_owner.m_fileCount;
+        int64_t folders = m_owner.m_folderCount;
+        for (size_t i = merge.firstHit; i < result.hits.size() && !m_owner.Terminated(); ++i) {
+            const ScanHit &hit = result.hits[i];
+            const unsigned char *entry = result.entry(hit);
+            m_owner.deliverHit(scan, hit.dirOffset, entry, readU16le(entry + 16),
+                               files + int64_t(hit.files - merge.dropped.files),
+                               folders + int64_t(hit.folders - merge.dropped.folders));
+        }
+        m_owner.m_fileCount = files + int64_t(result.counts.files - merge.dropped.files);
+        m_owner.m_folderCount = folders + int64_t(result.counts.folders - merge.dropped.folders);
+        m_owner.flushHits(false);
+    }
+    void finished(size_t) override { m_owner.flushHits(true); }
+
+private:
+    TObjSearch &m_owner;
+    const std::vector<NodeRef> &m_nodes;
+    SkipState m_skip;
+};
+
 void TObjSearch::execute()
 {
     try {
         m_matcher.emplace(m_conds, m_cp);
-        if (ScanThreads > 1)
-            m_parallel = std::make_unique<ParallelScanner>(ScanThreads - 1);
-        std::vector<FolderId> ancestors;
-        searchFolder(m_startFolder, ancestors);
+        // A folder whose node list cannot be read ends the walk there: the nodes before it are
+        // still searched, then the error is reported.
+        std::vector<NodeRef> nodes;
+        std::exception_ptr walkError;
+        try {
+            std::vector<FolderId> ancestors;
+            collectNodes(m_startFolder, ancestors, nodes);
+        } catch (...) {
+            walkError = std::current_exception();
+        }
+        if (ScanThreads > 1) {
+            ParallelScanner scanner(ScanThreads - 1);
+            ParallelScanner::Job job;
+            job.nodes = &nodes;
+            job.settings = settings();
+            job.chunkEntries = ChunkEntries;
+            job.windowBytes = WindowBytes;
+            ChunkReceiver receiver(*this, nodes);
+            scanner.run(job, receiver);
+        } else {
+            m_window = LstWindow(WindowBytes);
+            for (const NodeRef &node : nodes) {
+                if (Terminated())
+                    break;
+                searchNode(node);
+            }
+        }
+        if (walkError && !Terminated())
+            std::rethrow_exception(walkError);
     } catch (const std::exception &e) {
         m_error = *e.what() ? e.what() : "The search ended with an error";
     } catch (...) {
         m_error = "The search ended with an error";
     }
-    m_parallel.reset();
     try {
         flushHits(true);
     } catch (...) {
@@ -135,7 +198,10 @@ void TObjSearch::execute()
     endHandOff();
 }
 
-void TObjSearch::searchFolder(const std::string &folder, std::vector<FolderId> &ancestors)
+// The nodes to scan in walk order: a folder's own searchable nodes, then its containers' folders
+// one after the other.
+void TObjSearch::collectNodes(const std::string &folder, std::vector<FolderId> &ancestors,
+                              std::vector<NodeRef> &out)
 {
     // A folder link that leads back to a folder of the walk would never end it.
     struct stat st {};
@@ -153,14 +219,9 @@ void TObjSearch::searchFolder(const std::string &folder, std::vector<FolderId> &
 
     TNodeList nodes;
     ReadNodeList(folder, nodes, false, m_cp);
-    for (const TNodeData &node : nodes) {
-        if (Terminated())
-            break;
-        if (node.has(nkIndexed) && node.cacheOn()) {
-            m_curNodeName = node.CacheName;
-            searchNode(folder, node.CacheName);
-        }
-    }
+    for (const TNodeData &node : nodes)
+        if (node.has(nkIndexed) && node.cacheOn())
+            out.push_back(NodeRef {folder, node.CacheName});
     for (const TNodeData &node : nodes) {
         if (Terminated())
             break;
@@ -168,38 +229,45 @@ void TObjSearch::searchFolder(const std::string &folder, std::vector<FolderId> &
             continue;
         const std::filesystem::path sub = cacheFilePath(folder, node.CacheName, "", m_cp);
         if (!sub.empty()) // a cache name such as ".." names no sub-folder of this one
-            searchFolder(cacheFolder(sub), ancestors);
+            collectNodes(cacheFolder(sub), ancestors, out);
     }
     if (entered)
         ancestors.pop_back();
 }
 
-void TObjSearch::searchNode(const std::string &folder, const std::string &cacheName)
+NodeScan TObjSearch::settings()
 {
-    if (Terminated())
-        return;
-    m_curNodeFolder = folder;
-    m_curNodePath = folder + cacheName;
-    m_hitDirBuffer = nullptr; // the buffers may be refilled in place
-    if (!m_pair.read(folder, cacheName, m_cp))
-        return;
-    handOff(OnNode);
-
-    NodeScan scan = m_pair.scan();
+    NodeScan scan;
     scan.matcher = &*m_matcher;
     scan.options = m_options;
     scan.minHits = m_minHits;
     scan.stop = &m_stop;
     scan.cp = &m_cp;
+    return scan;
+}
 
-    if (m_parallel) {
-        const std::vector<ScanChunk> chunks = splitIntoChunks(scan.idx, scan.idxSize, std::max<uint64_t>(ChunkEntries, 1));
-        if (chunks.size() > 1) {
-            scanInChunks(scan, chunks);
-            flushHits(true);
-            return;
-        }
-    }
+void TObjSearch::enterNode(const NodeRef &node)
+{
+    m_curNodeName = node.cacheName;
+    m_curNodeFolder = node.folder;
+    m_curNodePath = node.folder + node.cacheName;
+    m_hitDirBuffer = nullptr; // the buffers may be refilled in place
+}
+
+void TObjSearch::searchNode(const NodeRef &node)
+{
+    if (!m_pair.read(node.folder, node.cacheName, m_cp))
+        return;
+    enterNode(node);
+    handOff(OnNode);
+
+    NodeScan scan = settings();
+    const NodeScan buffers = m_pair.scan();
+    scan.idx = buffers.idx;
+    scan.idxSize = buffers.idxSize;
+    scan.lstFd = buffers.lstFd;
+    scan.lstSize = buffers.lstSize;
+
     DirectSink sink(*this, scan);
     const int64_t baseFiles = m_fileCount;
     const int64_t baseFolders = m_folderCount;
@@ -209,28 +277,6 @@ void TObjSearch::searchNode(const std::string &folder, const std::string &cacheN
     m_fileCount = baseFiles + int64_t(counts.files);
     m_folderCount = baseFolders + int64_t(counts.folders);
     flushHits(true);
-}
-
-void TObjSearch::scanInChunks(const NodeScan &scan, const std::vector<ScanChunk> &chunks)
-{
-    int64_t files = m_fileCount;
-    int64_t folders = m_folderCount;
-    SkipState skip;
-    m_parallel->scan(scan, chunks, [&](size_t index, ChunkResult &result) {
-        const ChunkMerge merge = mergeChunk(scan, chunks[index], result, skip);
-        for (size_t i = merge.firstHit; i < result.hits.size() && !Terminated(); ++i) {
-            const ScanHit &hit = result.hits[i];
-            const unsigned char *entry = result.entry(hit);
-            deliverHit(scan, hit.dirOffset, entry, readU16le(entry + 16),
-                       files + int64_t(hit.files - merge.dropped.files),
-                       folders + int64_t(hit.folders - merge.dropped.folders));
-        }
-        files += int64_t(result.counts.files - merge.dropped.files);
-        folders += int64_t(result.counts.folders - merge.dropped.folders);
-        m_fileCount = files;
-        m_folderCount = folders;
-        flushHits(false);
-    });
 }
 
 void TObjSearch::deliverHit(const NodeScan &scan, uint32_t dirOffset, const unsigned char *entry,

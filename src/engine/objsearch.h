@@ -13,11 +13,10 @@
 #include "engine/compare.h"
 #include "engine/indexscan.h"
 #include "engine/nodescan.h"
+#include "engine/parallelscan.h"
 #include "util/codepage.h"
 
 namespace veltrano {
-
-class ParallelScanner;
 
 // TObjSearch runs one search on a thread of its own: it walks the cache from a start folder,
 // scans the index pair of every searchable node, tests every entry against the conditions and
@@ -80,6 +79,8 @@ public:
     // With more than one scan thread: nodes of more entries than this are cut into chunks of
     // about this many entries, which the threads take in turn.
     uint64_t ChunkEntries = 8192;
+    // Bytes of a node's entry list that each scanning thread holds at a time.
+    size_t WindowBytes = LstWindow::kDefaultCapacity;
 
     void Start();
     void WaitFor();
@@ -107,6 +108,7 @@ public:
 
 private:
     class DirectSink;
+    class ChunkReceiver;
     struct FolderId
     {
         uint64_t device;
@@ -114,9 +116,11 @@ private:
     };
 
     void execute();
-    void searchFolder(const std::string &folder, std::vector<FolderId> &ancestors);
-    void searchNode(const std::string &folder, const std::string &cacheName);
-    void scanInChunks(const NodeScan &scan, const std::vector<ScanChunk> &chunks);
+    void collectNodes(const std::string &folder, std::vector<FolderId> &ancestors,
+                      std::vector<NodeRef> &nodes);
+    NodeScan settings();
+    void enterNode(const NodeRef &node);
+    void searchNode(const NodeRef &node);
     void deliverHit(const NodeScan &scan, uint32_t dirOffset, const unsigned char *entry,
                     size_t nameLength, int64_t files, int64_t folders);
     void handOff(const TNotifyEvent &handler);
@@ -133,7 +137,6 @@ private:
     std::thread m_thread;
 
     std::optional<ConditionMatcher> m_matcher;
-    std::unique_ptr<ParallelScanner> m_parallel;
     PairBuffers m_pair;
     LstWindow m_window; // the worker's own, when it scans alone
     const unsigned char *m_hitDirBuffer = nullptr;
