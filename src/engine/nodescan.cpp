@@ -74,16 +74,24 @@ LstWindow::LstWindow(size_t capacity)
 {
 }
 
-void LstWindow::attach(const NodeScan &scan)
+void LstWindow::attach(const NodeScan &scan, uint64_t readLimit)
 {
     m_size = scan.lstSize;
+    m_readLimit = readLimit;
     if (scan.lst) {
         m_fd = -1;
         m_data = scan.lst;
         m_base = 0;
         m_have = scan.lstSize;
     } else {
-        m_fd = scan.lstFd;
+        if (scan.lstId != m_ownId) {
+            m_own.reset(scan.lstPath ? ::open(scan.lstPath->c_str(), O_RDONLY | O_CLOEXEC) : -1);
+            m_ownId = scan.lstId;
+            if (m_own.valid())
+                ::posix_fadvise(m_own.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+        }
+        // Should the name lead elsewhere by now, the shared descriptor still reads the list.
+        m_fd = m_own.valid() ? m_own.get() : scan.lstFd;
         m_data = m_buffer.get();
         m_base = 0;
         m_have = 0;
@@ -106,8 +114,10 @@ const unsigned char *LstWindow::refill(uint64_t offset, size_t want)
         m_buffer = std::make_unique_for_overwrite<unsigned char[]>(m_capacity);
     }
     m_data = m_buffer.get();
-    const size_t length = size_t(std::min<uint64_t>(m_capacity, m_size - offset));
-    const size_t got = readRange(m_fd, m_buffer.get(), offset, length);
+    uint64_t length = std::min<uint64_t>(m_capacity, m_size - offset);
+    if (m_readLimit > offset && m_readLimit - offset < length)
+        length = std::max<uint64_t>(m_readLimit - offset, want);
+    const size_t got = readRange(m_fd, m_buffer.get(), offset, size_t(length));
     if (got < length)
         m_size = offset + got; // cut short while we read: it ends here
     m_base = offset;
@@ -120,18 +130,9 @@ void PairBuffers::Release::operator()(unsigned char *p) const
     std::free(p);
 }
 
-PairBuffers::~PairBuffers()
-{
-    if (m_lstFd >= 0)
-        ::close(m_lstFd);
-}
-
 bool PairBuffers::read(const std::string &folder, std::string_view cacheName, const CodePage &cp)
 {
-    if (m_lstFd >= 0) {
-        ::close(m_lstFd);
-        m_lstFd = -1;
-    }
+    m_lst.reset();
     m_idxSize = 0;
     m_lstSize = 0;
     const std::filesystem::path idx = cacheFilePath(folder, cacheName, ".IDX", cp);
@@ -160,17 +161,15 @@ bool PairBuffers::read(const std::string &folder, std::string_view cacheName, co
     if (!ok)
         return false;
 
-    const std::filesystem::path lst = cacheFilePath(folder, cacheName, ".LST", cp);
-    m_lstFd = ::open(lst.c_str(), O_RDONLY | O_CLOEXEC);
-    if (m_lstFd < 0)
-        return false;
-    if (::fstat(m_lstFd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(m_lstFd);
-        m_lstFd = -1;
+    m_lstPath = cacheFilePath(folder, cacheName, ".LST", cp).string();
+    m_lst.reset(::open(m_lstPath.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!m_lst.valid() || ::fstat(m_lst.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        m_lst.reset();
         return false;
     }
     m_lstSize = uint64_t(st.st_size);
-    ::posix_fadvise(m_lstFd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    static std::atomic<uint64_t> openings {0};
+    m_lstId = ++openings;
     return true;
 }
 
@@ -179,8 +178,10 @@ NodeScan PairBuffers::scan() const
     NodeScan scan;
     scan.idx = m_idx.get();
     scan.idxSize = m_idxSize;
-    scan.lstFd = m_lstFd;
+    scan.lstFd = m_lst.get();
     scan.lstSize = m_lstSize;
+    scan.lstPath = &m_lstPath;
+    scan.lstId = m_lstId;
     return scan;
 }
 
@@ -200,7 +201,14 @@ void scanRange(const NodeScan &s, size_t idxBegin, size_t idxEnd, LstWindow &win
     uint64_t searchedFrom = UINT64_MAX;
     uint64_t candidate = 0;
     size_t hitCount = 0;
-    window.attach(s);
+    // Counted in a local: the caller's counts may share a cache line with another thread's.
+    ScanCounts tally = counts;
+    struct WriteBack
+    {
+        ScanCounts &to;
+        const ScanCounts &from;
+        ~WriteBack() { to = from; }
+    } writeBack {counts, tally};
 
     IdxCursor dirs(s.idx + idxBegin, idxEnd - idxBegin);
     DirRecord dir;
@@ -238,7 +246,7 @@ void scanRange(const NodeScan &s, size_t idxBegin, size_t idxEnd, LstWindow &win
             const uint32_t attr = readU32le(p + 4);
             pos += kLstHeaderSize + length;
             const bool folder = (attr & kAttrDirectory) != 0;
-            folder ? ++counts.folders : ++counts.files;
+            folder ? ++tally.folders : ++tally.files;
             if (onlyFolderName && !folder)
                 continue;
             if (candidates) {
@@ -256,7 +264,7 @@ void scanRange(const NodeScan &s, size_t idxBegin, size_t idxEnd, LstWindow &win
             ++hits;
             if (onlyShowFolder && hitNum && hits < s.minHits)
                 continue;
-                    ScanHit hit {uint32_t(recordOffset), 0, counts.files, counts.folders};
+                    ScanHit hit {uint32_t(recordOffset), 0, tally.files, tally.folders};
             sink.hit(hit, p, available);
             ++hitCount;
             if (hitNoFind) {
@@ -267,7 +275,7 @@ void scanRange(const NodeScan &s, size_t idxBegin, size_t idxEnd, LstWindow &win
                 break;
         }
         if (dirLog)
-            dirLog->push_back(DirCounts {uint32_t(recordOffset), counts, hitCount});
+            dirLog->push_back(DirCounts {uint32_t(recordOffset), tally, hitCount});
     }
 }
 
@@ -275,20 +283,29 @@ std::vector<ScanChunk> splitIntoChunks(const unsigned char *idx, size_t idxSize,
                                        uint64_t entriesPerChunk)
 {
     std::vector<ScanChunk> chunks;
+    std::vector<uint64_t> lstBegins;
     IdxCursor dirs(idx, idxSize);
     DirRecord dir;
     size_t begin = 0;
     uint64_t entries = 0;
+    bool first = true;
     while (dirs.next(dir)) {
+        if (first)
+            lstBegins.push_back(dir.lstOffset);
+        first = false;
         entries += dir.count > 0 ? uint64_t(dir.count) : 0;
         if (entries >= entriesPerChunk) {
             chunks.push_back({begin, dirs.position()});
             begin = dirs.position();
             entries = 0;
+            first = true;
         }
     }
     if (begin < idxSize)
         chunks.push_back({begin, idxSize});
+    for (size_t i = 0; i + 1 < chunks.size() && i + 1 < lstBegins.size(); ++i)
+        if (lstBegins[i + 1] > lstBegins[i])
+            chunks[i].lstEnd = lstBegins[i + 1];
     return chunks;
 }
 
@@ -300,6 +317,7 @@ void scanChunk(const NodeScan &scan, const ScanChunk &chunk, LstWindow &window, 
     result.entries.clear();
     result.dirs.clear();
     VectorSink sink(result);
+    window.attach(scan, chunk.lstEnd);
     const bool logDirs = (scan.options & soHitNoFind) != 0;
     scanRange(scan, chunk.idxBegin, chunk.idxEnd, window, result.endSkip, result.counts, sink,
               logDirs ? &result.dirs : nullptr);

@@ -3,11 +3,13 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "engine/compare.h"
 #include "engine/indexscan.h"
+#include "util/filehandle.h"
 
 namespace veltrano {
 
@@ -44,6 +46,8 @@ struct NodeScan
     const unsigned char *lst = nullptr;
     int lstFd = -1;
     uint64_t lstSize = 0;
+    const std::string *lstPath = nullptr; // where lstFd was opened
+    uint64_t lstId = 0;                   // tells one opening of a list from another
     const ConditionMatcher *matcher = nullptr;
     int32_t options = 0;
     int32_t minHits = 0;
@@ -65,13 +69,14 @@ struct NodeScan
 // file order, so a window of a few hundred kilobytes, refilled where the scan has got to, holds
 // what it needs while the bytes are still in the processor's cache; reading the whole list into
 // one buffer would send every byte through main memory twice. Each scanning thread has its own.
-class LstWindow
+class alignas(64) LstWindow
 {
 public:
     static constexpr size_t kDefaultCapacity = 256 * 1024;
     explicit LstWindow(size_t capacity = kDefaultCapacity);
 
-    void attach(const NodeScan &scan);
+    // Starts on a node's list; reads go no further than `readLimit` unless an entry needs it.
+    void attach(const NodeScan &scan, uint64_t readLimit = UINT64_MAX);
     // The address of the list's byte `offset` (< size()), with [offset, offset + want) present
     // as far as the list holds them; valid until the next call.
     const unsigned char *at(uint64_t offset, size_t want)
@@ -92,11 +97,17 @@ private:
 
     std::unique_ptr<unsigned char[]> m_buffer;
     size_t m_capacity;
+    // Each window reads through a descriptor of its own: the system keeps its read-ahead state
+    // per open file, and two threads reading different parts through one descriptor make it
+    // look random to the system, which then does costly work on every read.
+    FileHandle m_own;
+    uint64_t m_ownId = 0;
     int m_fd = -1;
     const unsigned char *m_data = nullptr;
     uint64_t m_base = 0;
     uint64_t m_have = 0;
     uint64_t m_size = 0;
+    uint64_t m_readLimit = UINT64_MAX;
 };
 
 // A node's index pair: the .IDX read whole into a buffer that is kept from node to node (it
@@ -104,11 +115,6 @@ private:
 class PairBuffers
 {
 public:
-    PairBuffers() = default;
-    ~PairBuffers();
-    PairBuffers(const PairBuffers &) = delete;
-    PairBuffers &operator=(const PairBuffers &) = delete;
-
     // Reads folder + cacheName + ".IDX" and opens ".LST"; false, without a word, when either is
     // missing or cannot be read, since the walk then skips the node.
     bool read(const std::string &folder, std::string_view cacheName, const CodePage &cp);
@@ -123,8 +129,10 @@ private:
     std::unique_ptr<unsigned char[], Release> m_idx;
     size_t m_idxCapacity = 0;
     size_t m_idxSize = 0;
-    int m_lstFd = -1;
+    FileHandle m_lst;
+    std::string m_lstPath;
     uint64_t m_lstSize = 0;
+    uint64_t m_lstId = 0;
 };
 
 // The skipping state of soHitNoFind: the path (a view into the .IDX) whose sub-tree is being
@@ -160,8 +168,8 @@ struct DirCounts
     size_t hitsAfter = 0;
 };
 
-// Scans the directory records in [idxBegin, idxEnd) (record boundaries), continuing from and
-// updating `skip` and `counts`. Stops early, between entries, once the stop flag is set.
+// Scans the directory records in [idxBegin, idxEnd) (record boundaries) through `window`,
+// attached to the scan's list, continuing from and updating `skip` and `counts`. Stops early, between entries, once the stop flag is set.
 void scanRange(const NodeScan &scan, size_t idxBegin, size_t idxEnd, LstWindow &window,
                SkipState &skip, ScanCounts &counts, HitSink &sink,
                std::vector<DirCounts> *dirLog = nullptr);
@@ -171,6 +179,9 @@ struct ScanChunk
 {
     size_t idxBegin = 0;
     size_t idxEnd = 0;
+    // Where the chunk's entries presumably end in the .LST (where the next chunk's begin), so
+    // that reading for its last entries does not copy much of the next chunk's.
+    uint64_t lstEnd = UINT64_MAX;
 };
 // Cuts the .IDX into chunks of about `entriesPerChunk` entries each, at record boundaries.
 std::vector<ScanChunk> splitIntoChunks(const unsigned char *idx, size_t idxSize,

@@ -267,12 +267,15 @@ void TObjSearch::searchNode(const NodeRef &node)
     scan.idxSize = buffers.idxSize;
     scan.lstFd = buffers.lstFd;
     scan.lstSize = buffers.lstSize;
+    scan.lstPath = buffers.lstPath;
+    scan.lstId = buffers.lstId;
 
     DirectSink sink(*this, scan);
     const int64_t baseFiles = m_fileCount;
     const int64_t baseFolders = m_folderCount;
     SkipState skip;
     ScanCounts counts;
+    m_window.attach(scan);
     scanRange(scan, 0, scan.idxSize, m_window, skip, counts, sink);
     m_fileCount = baseFiles + int64_t(counts.files);
     m_folderCount = baseFolders + int64_t(counts.folders);
