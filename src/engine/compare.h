@@ -98,6 +98,22 @@ public:
     // For the usual search (one row, name contains) the finder of the positions where its key
     // could occur, when its key allows one; null otherwise. A name without such a position
     // does not match.
+    // For a search on one row of size or date (and nothing else): that row.
+    struct NumberRow
+    {
+        TCompField field;
+        TCompOp op;
+        int64_t sizeKey;
+        double dateKey;
+    };
+    std::optional<NumberRow> singleNumberRow() const
+    {
+        const Row &row = m_rows[0];
+        if (m_used != 1 || row.logic != clAnd || (row.field != cfSize && row.field != cfDate)
+            || (row.op != coEquals && row.op != coGreater && row.op != coLess))
+            return std::nullopt;
+        return NumberRow {row.field, row.op, row.sizeKey, row.dateKey};
+    }
     const KeyCandidates *candidates() const
     {
         return m_singleContains && m_rows[0].text.candidates().usable() ? &m_rows[0].text.candidates()

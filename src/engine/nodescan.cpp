@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <functional>
+#include <optional>
 
 #include "engine/myutils.h"
 
@@ -185,21 +187,73 @@ NodeScan PairBuffers::scan() const
     return scan;
 }
 
-void scanRange(const NodeScan &s, size_t idxBegin, size_t idxEnd, LstWindow &window,
-               SkipState &skip, ScanCounts &counts, HitSink &sink, std::vector<DirCounts> *dirLog)
+namespace {
+
+// The tests of an entry that the scan loop is instantiated with. Each sees the entry's record
+// at p with `available` bytes of name field present, and its offset in the list.
+
+// Any conditions.
+struct MatcherTest
+{
+    const ConditionMatcher &matcher;
+    bool operator()(const unsigned char *p, uint64_t, size_t available, uint32_t attr,
+                    const LstWindow &window)
+    {
+        return matcher.matches(p + kLstHeaderSize, available, window.end(), readU32le(p), attr,
+                               readDoubleLe(p + 8));
+    }
+};
+
+// One row, name contains: names without a candidate position of the key are passed over.
+struct CandidateTest
+{
+    const ConditionMatcher &matcher;
+    const KeyCandidates &candidates;
+    // No candidate lies in [searchedFrom, candidate): the finder ran from searchedFrom and
+    // stopped at candidate (list offsets).
+    uint64_t searchedFrom = UINT64_MAX;
+    uint64_t candidate = 0;
+
+    bool operator()(const unsigned char *p, uint64_t entryOffset, size_t available, uint32_t attr,
+                    const LstWindow &window)
+    {
+        const uint64_t nameOffset = entryOffset + kLstHeaderSize;
+        if (nameOffset < searchedFrom || candidate < nameOffset) {
+            searchedFrom = nameOffset;
+            candidate = window.offsetOf(candidates.find(p + kLstHeaderSize, window.end()));
+        }
+        if (candidate + candidates.keyLength() > nameOffset + available)
+            return false;
+        return MatcherTest {matcher}(p, entryOffset, available, attr, window);
+    }
+};
+
+// One row on the size or the date, with its comparison fixed.
+template <typename T, T (*read)(const unsigned char *), size_t at, typename Compare>
+struct NumberTest
+{
+    T key;
+    bool operator()(const unsigned char *p, uint64_t, size_t, uint32_t, const LstWindow &) const
+    {
+        return Compare()(read(p + at), key);
+    }
+};
+
+int64_t readSize(const unsigned char *p)
+{
+    return readU32le(p);
+}
+
+template <typename Test>
+void scanWith(const NodeScan &s, size_t idxBegin, size_t idxEnd, LstWindow &window,
+              SkipState &skip, ScanCounts &counts, HitSink &sink, std::vector<DirCounts> *dirLog,
+              Test test)
 {
     const bool onlyFolderName = s.options & soOnlyFolderName;
     const bool onlyShowFolder = s.options & soOnlyShowFolder;
     const bool hitNum = s.options & soHitNum;
     const bool hitNoFind = s.options & soHitNoFind;
     const bool hitExclusive = s.options & soHitExclusive;
-    const ConditionMatcher &matcher = *s.matcher;
-    const KeyCandidates *const candidates = matcher.candidates();
-    const size_t keyLength = candidates ? candidates->keyLength() : 0;
-    // No candidate of the key lies in [searchedFrom, candidate): the finder ran from
-    // searchedFrom and stopped at candidate (a list offset).
-    uint64_t searchedFrom = UINT64_MAX;
-    uint64_t candidate = 0;
     size_t hitCount = 0;
     // Counted in a local: the caller's counts may share a cache line with another thread's.
     ScanCounts tally = counts;
@@ -230,7 +284,7 @@ void scanRange(const NodeScan &s, size_t idxBegin, size_t idxEnd, LstWindow &win
         uint32_t left = dir.count > 0 ? uint32_t(dir.count) : 0;
         int64_t hits = 0;
         while (left != 0 && pos + 19 < window.size()) {
-            if (s.stop->load(std::memory_order_relaxed))
+            if ((left & 1023) == 0 && s.stop->load(std::memory_order_relaxed))
                 return;
             const unsigned char *p = window.at(pos, kLstHeaderSize + kLookahead);
             if (pos + 19 >= window.size())
@@ -249,22 +303,12 @@ void scanRange(const NodeScan &s, size_t idxBegin, size_t idxEnd, LstWindow &win
             folder ? ++tally.folders : ++tally.files;
             if (onlyFolderName && !folder)
                 continue;
-            if (candidates) {
-                const uint64_t nameOffset = entryOffset + kLstHeaderSize;
-                if (nameOffset < searchedFrom || candidate < nameOffset) {
-                    searchedFrom = nameOffset;
-                    candidate = window.offsetOf(candidates->find(p + kLstHeaderSize, window.end()));
-                }
-                if (candidate + keyLength > nameOffset + available)
-                    continue;
-            }
-            if (!matcher.matches(p + kLstHeaderSize, available, window.end(), readU32le(p), attr,
-                                 readDoubleLe(p + 8)))
+            if (!test(p, entryOffset, available, attr, window))
                 continue;
             ++hits;
             if (onlyShowFolder && hitNum && hits < s.minHits)
                 continue;
-                    ScanHit hit {uint32_t(recordOffset), 0, tally.files, tally.folders};
+            ScanHit hit {uint32_t(recordOffset), 0, tally.files, tally.folders};
             sink.hit(hit, p, available);
             ++hitCount;
             if (hitNoFind) {
@@ -277,6 +321,43 @@ void scanRange(const NodeScan &s, size_t idxBegin, size_t idxEnd, LstWindow &win
         if (dirLog)
             dirLog->push_back(DirCounts {uint32_t(recordOffset), tally, hitCount});
     }
+}
+
+template <typename T, T (*read)(const unsigned char *), size_t at>
+void scanNumbers(TCompOp op, T key, const NodeScan &s, size_t idxBegin, size_t idxEnd,
+                 LstWindow &window, SkipState &skip, ScanCounts &counts, HitSink &sink,
+                 std::vector<DirCounts> *dirLog)
+{
+    switch (op) {
+    case coGreater:
+        return scanWith(s, idxBegin, idxEnd, window, skip, counts, sink, dirLog,
+                        NumberTest<T, read, at, std::greater<T>> {key});
+    case coLess:
+        return scanWith(s, idxBegin, idxEnd, window, skip, counts, sink, dirLog,
+                        NumberTest<T, read, at, std::less<T>> {key});
+    default: // equals; singleNumberRow gives no other
+        return scanWith(s, idxBegin, idxEnd, window, skip, counts, sink, dirLog,
+                        NumberTest<T, read, at, std::equal_to<T>> {key});
+    }
+}
+
+} // namespace
+
+void scanRange(const NodeScan &s, size_t idxBegin, size_t idxEnd, LstWindow &window,
+               SkipState &skip, ScanCounts &counts, HitSink &sink, std::vector<DirCounts> *dirLog)
+{
+    const ConditionMatcher &matcher = *s.matcher;
+    if (const KeyCandidates *candidates = matcher.candidates())
+        return scanWith(s, idxBegin, idxEnd, window, skip, counts, sink, dirLog,
+                        CandidateTest {matcher, *candidates});
+    if (const std::optional<ConditionMatcher::NumberRow> row = matcher.singleNumberRow()) {
+        if (row->field == cfSize)
+            return scanNumbers<int64_t, readSize, 0>(row->op, row->sizeKey, s, idxBegin, idxEnd,
+                                                     window, skip, counts, sink, dirLog);
+        return scanNumbers<double, readDoubleLe, 8>(row->op, row->dateKey, s, idxBegin, idxEnd,
+                                                    window, skip, counts, sink, dirLog);
+    }
+    scanWith(s, idxBegin, idxEnd, window, skip, counts, sink, dirLog, MatcherTest {matcher});
 }
 
 std::vector<ScanChunk> splitIntoChunks(const unsigned char *idx, size_t idxSize,

@@ -78,7 +78,7 @@ public:
     unsigned ScanThreads = 1;
     // With more than one scan thread: nodes of more entries than this are cut into chunks of
     // about this many entries, which the threads take in turn.
-    uint64_t ChunkEntries = 8192;
+    uint64_t ChunkEntries = 16384;
     // Bytes of a node's entry list that each scanning thread holds at a time.
     size_t WindowBytes = LstWindow::kDefaultCapacity;
 
