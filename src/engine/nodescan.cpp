@@ -283,18 +283,36 @@ void scanWith(const NodeScan &s, size_t idxBegin, size_t idxEnd, LstWindow &wind
         uint64_t pos = dir.lstOffset;
         uint32_t left = dir.count > 0 ? uint32_t(dir.count) : 0;
         int64_t hits = 0;
+        // The window's state in locals: the compiler cannot keep it in registers across the
+        // calls of the loop, and most entries lie wholly inside the window.
+        const unsigned char *data = window.begin();
+        uint64_t base = window.base();
+        uint64_t haveEnd = window.offsetOf(window.end());
         while (left != 0 && pos + 19 < window.size()) {
             if ((left & 1023) == 0 && s.stop->load(std::memory_order_relaxed))
                 return;
-            const unsigned char *p = window.at(pos, kLstHeaderSize + kLookahead);
-            if (pos + 19 >= window.size())
-                break;
-            const size_t length = readU16le(p + 16);
-            size_t available = size_t(std::min<uint64_t>(length, window.size() - pos - kLstHeaderSize));
-            p = window.at(pos, kLstHeaderSize + available + kLookahead);
-            if (pos + 19 >= window.size())
-                break;
-            available = size_t(std::min<uint64_t>(available, window.size() - pos - kLstHeaderSize));
+            const unsigned char *p;
+            size_t length;
+            size_t available;
+            if (pos >= base && pos + kLstHeaderSize + kLookahead <= haveEnd
+                && (length = readU16le(data + (pos - base) + 16),
+                    pos + kLstHeaderSize + length + kLookahead <= haveEnd)) {
+                p = data + (pos - base); // all of it present, and the file goes on past it
+                available = length;
+            } else {
+                p = window.at(pos, kLstHeaderSize + kLookahead);
+                if (pos + 19 >= window.size())
+                    break;
+                length = readU16le(p + 16);
+                available = size_t(std::min<uint64_t>(length, window.size() - pos - kLstHeaderSize));
+                p = window.at(pos, kLstHeaderSize + available + kLookahead);
+                if (pos + 19 >= window.size())
+                    break;
+                available = size_t(std::min<uint64_t>(available, window.size() - pos - kLstHeaderSize));
+                data = window.begin();
+                base = window.base();
+                haveEnd = window.offsetOf(window.end());
+            }
             --left;
             const uint64_t entryOffset = pos;
             const uint32_t attr = readU32le(p + 4);

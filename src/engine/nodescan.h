@@ -87,6 +87,9 @@ public:
     }
     // The list's length; a file that turns out shorter than it said ends where the reading did.
     uint64_t size() const { return m_size; }
+    // The bytes present: from begin(), the list's byte base(), to end().
+    const unsigned char *begin() const { return m_data; }
+    uint64_t base() const { return m_base; }
     // The end of the bytes present; readers may look ahead up to it.
     const unsigned char *end() const { return m_data + m_have; }
     // The list offset of a byte present.
