@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <optional>
 
@@ -35,10 +36,10 @@ public:
     }
     void hit(ScanHit &hit, const unsigned char *entry, size_t nameLength) override
     {
-        std::vector<unsigned char> &entries = m_result.entries;
-        hit.entryCopy = uint32_t(entries.size());
-        entries.insert(entries.end(), entry, entry + kLstHeaderSize + nameLength);
-        writeU16le(&entries[hit.entryCopy + 16], uint16_t(nameLength));
+        hit.entryCopy = uint32_t(m_result.entries.size());
+        unsigned char *copy = m_result.entries.append(kLstHeaderSize + nameLength);
+        std::memcpy(copy, entry, kLstHeaderSize + nameLength);
+        writeU16le(copy + 16, uint16_t(nameLength));
         m_result.hits.push_back(hit);
     }
 
@@ -125,6 +126,16 @@ const unsigned char *LstWindow::refill(uint64_t offset, size_t want)
     m_base = offset;
     m_have = got;
     return m_data;
+}
+
+void ByteArena::grow(size_t n)
+{
+    const size_t capacity = std::max({m_capacity * 2, m_size + n, size_t(64 * 1024)});
+    auto bigger = std::make_unique_for_overwrite<unsigned char[]>(capacity);
+    if (m_size)
+        std::memcpy(bigger.get(), m_data.get(), m_size);
+    m_data = std::move(bigger);
+    m_capacity = capacity;
 }
 
 void PairBuffers::Release::operator()(unsigned char *p) const

@@ -27,6 +27,31 @@ enum TSearchOption : int32_t {
     soOnlyFolderName = 0x20, // only folder entries are tested
 };
 
+// Bytes appended one record after another, without the zero-filling of a growing vector.
+class ByteArena
+{
+public:
+    // Room for `n` more bytes at the end; returns where they start.
+    unsigned char *append(size_t n)
+    {
+        if (m_capacity - m_size < n)
+            grow(n);
+        unsigned char *at = m_data.get() + m_size;
+        m_size += n;
+        return at;
+    }
+    const unsigned char *data() const { return m_data.get(); }
+    size_t size() const { return m_size; }
+    void clear() { m_size = 0; }
+
+private:
+    void grow(size_t n);
+
+    std::unique_ptr<unsigned char[]> m_data;
+    size_t m_size = 0;
+    size_t m_capacity = 0;
+};
+
 // One hit: the directory record (.IDX offset) that made it, where the entry's record was kept
 // (see HitSink), and the entries counted in the scanned range up to and including that entry.
 struct ScanHit
@@ -198,7 +223,7 @@ struct ChunkResult
     std::vector<ScanHit> hits;
     // The hits' .LST records, header and name field; a copy's length field holds the bytes of
     // name field kept, which may be fewer than the file's record claimed.
-    std::vector<unsigned char> entries;
+    ByteArena entries;
     std::vector<DirCounts> dirs; // filled only with soHitNoFind
     const unsigned char *entry(const ScanHit &hit) const { return entries.data() + hit.entryCopy; }
 };
