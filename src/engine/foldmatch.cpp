@@ -21,84 +21,91 @@ inline unsigned lowBits(size_t count)
 }
 #endif
 
-bool candidateAt(unsigned char first, unsigned char last, size_t length, const unsigned char *p)
+using Probe = KeyCandidates::Probe;
+
+bool candidateAt(const Probe &k, const unsigned char *p)
 {
-    return (p[0] | 0x20) == first && (p[length - 1] | 0x20) == last;
+    return (p[0] | 0x20) == k.first && (p[k.middleAt] | 0x20) == k.middle
+           && (p[k.length - 1] | 0x20) == k.last;
 }
 
 // The portable finder, and the tail of the vector ones.
-const unsigned char *findCandidateBytewise(unsigned char first, unsigned char last, size_t length,
-                                           const unsigned char *from, const unsigned char *end)
+const unsigned char *findCandidateBytewise(const Probe &k, const unsigned char *from,
+                                           const unsigned char *end)
 {
-    if (size_t(end - from) < length)
+    if (size_t(end - from) < k.length)
         return from;
-    const unsigned char *const stop = end - length + 1;
+    const unsigned char *const stop = end - k.length + 1;
     for (const unsigned char *p = from; p < stop; ++p)
-        if (candidateAt(first, last, length, p))
+        if (candidateAt(k, p))
             return p;
     return stop;
 }
 
 #if defined(__SSE2__)
-const unsigned char *findCandidateSse2(unsigned char first, unsigned char last, size_t length,
-                                       const unsigned char *from, const unsigned char *end)
+const unsigned char *findCandidateSse2(const Probe &k, const unsigned char *from,
+                                       const unsigned char *end)
 {
-    if (size_t(end - from) < length)
+    if (size_t(end - from) < k.length)
         return from;
     const __m128i fold = _mm_set1_epi8(0x20);
-    const __m128i a = _mm_set1_epi8(char(first));
-    const __m128i b = _mm_set1_epi8(char(last));
+    const auto folded = [&](const unsigned char *q, unsigned char byte) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(q));
+        return _mm_cmpeq_epi8(_mm_or_si128(x, fold), _mm_set1_epi8(char(byte)));
+    };
     const unsigned char *p = from;
     // Positions p .. p + 15 start a whole key when p + 15 + length <= end.
-    for (; size_t(end - p) >= length + 15; p += 16) {
-        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + length - 1));
-        const unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(
-                _mm_cmpeq_epi8(_mm_or_si128(x, fold), a), _mm_cmpeq_epi8(_mm_or_si128(y, fold), b))));
+    for (; size_t(end - p) >= k.length + 15; p += 16) {
+        const __m128i both = _mm_and_si128(folded(p, k.first), folded(p + k.length - 1, k.last));
+        const unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(both, folded(p + k.middleAt, k.middle))));
         if (mask)
             return p + __builtin_ctz(mask);
     }
-    return findCandidateBytewise(first, last, length, p, end);
+    return findCandidateBytewise(k, p, end);
 }
 #endif
 
 #if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target("avx2"))) inline __m256i candidates32(const __m256i &fold, const __m256i &a,
-                                                              const __m256i &b, size_t length,
-                                                              const unsigned char *q)
+__attribute__((target("avx2"))) inline __m256i folded32(const unsigned char *q, const __m256i &byte)
 {
     const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(q));
-    const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(q + length - 1));
-    return _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(x, fold), a),
-                            _mm256_cmpeq_epi8(_mm256_or_si256(y, fold), b));
+    return _mm256_cmpeq_epi8(_mm256_or_si256(x, _mm256_set1_epi8(0x20)), byte);
+}
+
+__attribute__((target("avx2"))) inline __m256i candidates32(const Probe &k, const __m256i &first,
+                                                              const __m256i &middle,
+                                                              const __m256i &last,
+                                                              const unsigned char *q)
+{
+    return _mm256_and_si256(_mm256_and_si256(folded32(q, first), folded32(q + k.length - 1, last)),
+                            folded32(q + k.middleAt, middle));
 }
 
 __attribute__((target("avx2"))) const unsigned char *
-findCandidateAvx2(unsigned char first, unsigned char last, size_t length, const unsigned char *from,
-                  const unsigned char *end)
+findCandidateAvx2(const Probe &k, const unsigned char *from, const unsigned char *end)
 {
-    if (size_t(end - from) < length)
+    if (size_t(end - from) < k.length)
         return from;
-    const __m256i fold = _mm256_set1_epi8(0x20);
-    const __m256i a = _mm256_set1_epi8(char(first));
-    const __m256i b = _mm256_set1_epi8(char(last));
+    const __m256i first = _mm256_set1_epi8(char(k.first));
+    const __m256i middle = _mm256_set1_epi8(char(k.middle));
+    const __m256i last = _mm256_set1_epi8(char(k.last));
     const unsigned char *p = from;
     // Two blocks a round: candidates are rare, and one test for both halves the branches.
-    for (; size_t(end - p) >= length + 63; p += 64) {
-        const __m256i lo = candidates32(fold, a, b, length, p);
-        const __m256i hi = candidates32(fold, a, b, length, p + 32);
+    for (; size_t(end - p) >= k.length + 63; p += 64) {
+        const __m256i lo = candidates32(k, first, middle, last, p);
+        const __m256i hi = candidates32(k, first, middle, last, p + 32);
         if (!_mm256_testz_si256(_mm256_or_si256(lo, hi), _mm256_or_si256(lo, hi))) {
             const uint64_t mask = uint64_t(uint32_t(_mm256_movemask_epi8(lo)))
                                   | (uint64_t(uint32_t(_mm256_movemask_epi8(hi))) << 32);
             return p + __builtin_ctzll(mask);
         }
     }
-    for (; size_t(end - p) >= length + 31; p += 32) {
-        const unsigned mask = unsigned(_mm256_movemask_epi8(candidates32(fold, a, b, length, p)));
+    for (; size_t(end - p) >= k.length + 31; p += 32) {
+        const unsigned mask = unsigned(_mm256_movemask_epi8(candidates32(k, first, middle, last, p)));
         if (mask)
             return p + __builtin_ctz(mask);
     }
-    return findCandidateBytewise(first, last, length, p, end);
+    return findCandidateBytewise(k, p, end);
 }
 #endif
 
@@ -135,13 +142,18 @@ KeyCandidates::KeyCandidates(std::string_view upperKey, bool mappable, const Cod
 {
     if (!mappable || upperKey.empty())
         return;
-    const auto first = static_cast<unsigned char>(upperKey.front());
-    const auto last = static_cast<unsigned char>(upperKey.back());
-    if (!foldsWithin0x20(first, cp) || !foldsWithin0x20(last, cp))
+    const auto byteAt = [&](size_t i) { return static_cast<unsigned char>(upperKey[i]); };
+    const size_t m = upperKey.size();
+    if (!foldsWithin0x20(byteAt(0), cp) || !foldsWithin0x20(byteAt(m - 1), cp))
         return;
-    m_first = first | 0x20;
-    m_last = last | 0x20;
-    m_length = upperKey.size();
+    m_probe.first = byteAt(0) | 0x20;
+    m_probe.last = byteAt(m - 1) | 0x20;
+    m_probe.length = m;
+    // A third byte from the middle thins out the candidates of a common key; should it fold
+    // in other ways, the first byte stands in for it.
+    const size_t middle = m / 2;
+    m_probe.middleAt = foldsWithin0x20(byteAt(middle), cp) ? middle : 0;
+    m_probe.middle = byteAt(m_probe.middleAt) | 0x20;
     m_find = bestFinder();
 }
 

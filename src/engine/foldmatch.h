@@ -67,22 +67,30 @@ public:
     KeyCandidates(std::string_view upperKey, bool mappable, const CodePage &cp);
 
     bool usable() const { return m_find != nullptr; }
-    size_t keyLength() const { return m_length; }
+    size_t keyLength() const { return m_probe.length; }
     // The first candidate position in [from, end - keyLength()]; when there is none, the first
     // position past that range (never before `from`).
     const unsigned char *find(const unsigned char *from, const unsigned char *end) const
     {
-        return m_find(m_first, m_last, m_length, from, end);
+        return m_find(m_probe, from, end);
     }
 
-    using Finder = const unsigned char *(*)(unsigned char first, unsigned char last, size_t length,
-                                            const unsigned char *from, const unsigned char *end);
+    // The bytes looked at, each with its 0x20 bit set: the key's first, one from its middle
+    // (at middleAt), and its last.
+    struct Probe
+    {
+        unsigned char first = 0;
+        unsigned char middle = 0;
+        unsigned char last = 0;
+        size_t middleAt = 0;
+        size_t length = 0;
+    };
+    using Finder = const unsigned char *(*)(const Probe &probe, const unsigned char *from,
+                                            const unsigned char *end);
 
 private:
     Finder m_find = nullptr;
-    unsigned char m_first = 0;
-    unsigned char m_last = 0;
-    size_t m_length = 0;
+    Probe m_probe;
 };
 
 class FoldMatcher
