@@ -130,7 +130,7 @@ const unsigned char *LstWindow::refill(uint64_t offset, size_t want)
 
 void ByteArena::grow(size_t n)
 {
-    const size_t capacity = std::max({m_capacity * 2, m_size + n, size_t(64 * 1024)});
+    const size_t capacity = std::max({m_capacity * 2, m_size + n, size_t(4096)});
     auto bigger = std::make_unique_for_overwrite<unsigned char[]>(capacity);
     if (m_size)
         std::memcpy(bigger.get(), m_data.get(), m_size);
@@ -427,7 +427,8 @@ void scanChunk(const NodeScan &scan, const ScanChunk &chunk, LstWindow &window, 
     result.entries.clear();
     result.dirs.clear();
     VectorSink sink(result);
-    window.attach(scan, chunk.lstEnd);
+    // Past its end, a chunk needs only the look-ahead of its last entries.
+    window.attach(scan, chunk.lstEnd == UINT64_MAX ? UINT64_MAX : chunk.lstEnd + 4096);
     const bool logDirs = (scan.options & soHitNoFind) != 0;
     scanRange(scan, chunk.idxBegin, chunk.idxEnd, window, result.endSkip, result.counts, sink,
               logDirs ? &result.dirs : nullptr);
