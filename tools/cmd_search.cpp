@@ -36,7 +36,7 @@ struct SearchArgs
     bool onlyFolderName = false;
     std::string format;
     std::string command;
-    unsigned threads = 1;
+    unsigned threads = TObjSearch::DefaultScanThreads();
     std::vector<std::string> conditions;
 };
 
@@ -284,7 +284,8 @@ std::function<int()> setupSearch(CLI::App &sub)
     sub.add_flag("--only-folder-name", args->onlyFolderName, "Test folder entries only");
     sub.add_option("--format", args->format, "text (default on a terminal), tsv (default otherwise) or json")
             ->check(CLI::IsMember({"text", "tsv", "json"}));
-    sub.add_option("--threads", args->threads, "Threads that scan each large node (default 1)")
+    sub.add_option("--threads", args->threads,
+                   "Threads that scan the nodes (default: the processors, at most 4)")
             ->check(CLI::Range(1, 64));
     sub.add_option("--command", args->command,
                    "The eleven-part search command of the history instead of CONDITION arguments");

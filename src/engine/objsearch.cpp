@@ -102,6 +102,11 @@ void TObjSearch::WaitFor()
         m_thread.join();
 }
 
+unsigned TObjSearch::DefaultScanThreads()
+{
+    return std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+}
+
 TObjSearch *TObjSearch::Launch(std::unique_ptr<TObjSearch> search)
 {
     TObjSearch *worker = search.release();

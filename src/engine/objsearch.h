@@ -76,6 +76,9 @@ public:
     // Threads that scan a node's directories (1 = the worker alone). Hand-offs stay in walk
     // order whatever the number.
     unsigned ScanThreads = 1;
+    // What a search should use where nobody says otherwise: the machine's processors, at most
+    // four (past that, reading the lists out of the system's cache no longer gets faster).
+    static unsigned DefaultScanThreads();
     // With more than one scan thread: nodes of more entries than this are cut into chunks of
     // about this many entries, which the threads take in turn.
     uint64_t ChunkEntries = 16384;

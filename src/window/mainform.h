@@ -61,7 +61,7 @@ public:
     const std::string &cacheRoot() const { return m_cacheRoot; }
     const TCompInfos &conditions() const { return m_conds; }
     const TImageList &smallImages() const { return m_smallImages; }
-    // Threads that scan one node (the worker's ScanThreads); 1 by default.
+    // Threads that scan the nodes (the worker's ScanThreads); by default the worker's default.
     void setScanThreads(unsigned threads) { m_scanThreads = threads; }
 
     void BitBtn1Click();
@@ -103,7 +103,7 @@ private:
     TCompInfos m_conds;
     TObjSearch *m_worker = nullptr;
     bool m_searching = false;
-    unsigned m_scanThreads = 1;
+    unsigned m_scanThreads = TObjSearch::DefaultScanThreads();
 
     TImageList m_locationImages;
     TImageList m_smallImages;
