@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <vector>
 
 #include <unicode/uchar.h>
 #include <unicode/ucnv.h>
@@ -30,6 +31,37 @@ Converter openConverter(const std::string &name)
     if (U_FAILURE(status))
         return nullptr;
     return c;
+}
+
+// Opening a converter costs more than most conversions, and one may not be shared between
+// threads: each thread keeps the few it has used, reset before every use. `strict` ones stop at
+// a character without a mapping instead of writing the substitute.
+UConverter *threadConverter(const std::string &name, bool strict = false)
+{
+    struct Entry
+    {
+        std::string name;
+        bool strict;
+        Converter conv;
+    };
+    thread_local std::vector<Entry> cache;
+    for (Entry &e : cache) {
+        if (e.strict == strict && e.name == name) {
+            ucnv_reset(e.conv.get());
+            return e.conv.get();
+        }
+    }
+    Converter conv = openConverter(name);
+    if (!conv)
+        return nullptr;
+    if (strict) {
+        UErrorCode status = U_ZERO_ERROR;
+        ucnv_setFromUCallBack(conv.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+    }
+    if (cache.size() >= 8)
+        cache.erase(cache.begin());
+    cache.push_back(Entry {name, strict, std::move(conv)});
+    return cache.back().conv.get();
 }
 
 std::string lowered(std::string_view s)
@@ -136,10 +168,12 @@ std::string CodePage::toUtf8(std::string_view bytes) const
 {
     if (bytes.empty())
         return {};
-    Converter conv = openConverter(m_name);
+    UConverter *conv = threadConverter(m_name);
+    if (!conv)
+        return std::string(bytes);
     UErrorCode status = U_ZERO_ERROR;
     std::u16string wide(bytes.size() * 2 + 2, u'\0');
-    const int32_t n = ucnv_toUChars(conv.get(), reinterpret_cast<UChar *>(wide.data()),
+    const int32_t n = ucnv_toUChars(conv, reinterpret_cast<UChar *>(wide.data()),
                                     int32_t(wide.size()), bytes.data(), int32_t(bytes.size()), &status);
     if (U_FAILURE(status))
         return std::string(bytes);
@@ -165,14 +199,12 @@ std::optional<std::string> encode(const std::string &name, std::string_view utf8
                          utf8.data(), int32_t(utf8.size()), 0xFFFD, nullptr, &status);
     if (U_FAILURE(status))
         return std::nullopt;
-    Converter conv = openConverter(name);
-    if (strict) {
-        status = U_ZERO_ERROR;
-        ucnv_setFromUCallBack(conv.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
-    }
+    UConverter *conv = threadConverter(name, strict);
+    if (!conv)
+        return std::nullopt;
     std::string out(size_t(wlen) * 4 + 1, '\0');
     status = U_ZERO_ERROR;
-    const int32_t n = ucnv_fromUChars(conv.get(), out.data(), int32_t(out.size()),
+    const int32_t n = ucnv_fromUChars(conv, out.data(), int32_t(out.size()),
                                       reinterpret_cast<UChar *>(wide.data()), wlen, &status);
     if (U_FAILURE(status))
         return std::nullopt;
