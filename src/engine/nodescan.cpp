@@ -6,9 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <new>
 #include <optional>
 
 #include "engine/myutils.h"
@@ -46,10 +46,6 @@ public:
 private:
     ChunkResult &m_result;
 };
-
-} // namespace
-
-namespace {
 
 // Reads [offset, offset + length) of the file; the bytes it got.
 size_t readRange(int fd, unsigned char *to, uint64_t offset, size_t length)
@@ -98,6 +94,8 @@ void LstWindow::attach(const NodeScan &scan, uint64_t readLimit)
         m_data = m_buffer.get();
         m_base = 0;
         m_have = 0;
+        if (m_fd < 0)
+            m_size = 0; // nothing to read from: an empty list
     }
 }
 
@@ -107,9 +105,7 @@ const unsigned char *LstWindow::refill(uint64_t offset, size_t want)
         return end();
     want = size_t(std::min<uint64_t>(want, m_size - offset));
     // At the end of the list, or a list in memory: everything there is, is present.
-    if (offset >= m_base && offset + want <= m_base + m_have)
-        return m_data + (offset - m_base);
-    if (m_fd < 0)
+    if ((offset >= m_base && offset + want <= m_base + m_have) || m_fd < 0)
         return m_data + (offset - m_base);
     if (!m_buffer || m_capacity < want) {
         m_capacity = std::max(m_capacity, want);
@@ -138,11 +134,6 @@ void ByteArena::grow(size_t n)
     m_capacity = capacity;
 }
 
-void PairBuffers::Release::operator()(unsigned char *p) const
-{
-    std::free(p);
-}
-
 bool PairBuffers::read(const std::string &folder, std::string_view cacheName, const CodePage &cp)
 {
     m_lst.reset();
@@ -151,28 +142,23 @@ bool PairBuffers::read(const std::string &folder, std::string_view cacheName, co
     const std::filesystem::path idx = cacheFilePath(folder, cacheName, ".IDX", cp);
     if (idx.empty())
         return false;
-    const int idxFd = ::open(idx.c_str(), O_RDONLY | O_CLOEXEC);
-    if (idxFd < 0)
-        return false;
+    const FileHandle idxFile(::open(idx.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st {};
-    bool ok = ::fstat(idxFd, &st) == 0 && S_ISREG(st.st_mode);
-    if (ok) {
-        const size_t want = size_t(st.st_size);
-        if (m_idxCapacity < want) {
-            m_idx.reset();
-            m_idxCapacity = 0;
-            m_idx.reset(static_cast<unsigned char *>(std::malloc(want)));
-            ok = m_idx != nullptr;
-            if (ok)
-                m_idxCapacity = want;
-        }
-        // A file that shrinks meanwhile gives what it still holds.
-        if (ok)
-            m_idxSize = readRange(idxFd, m_idx.get(), 0, want);
-    }
-    ::close(idxFd);
-    if (!ok)
+    if (!idxFile.valid() || ::fstat(idxFile.get(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
+    const size_t want = size_t(st.st_size);
+    if (m_idxCapacity < want) {
+        m_idx.reset(); // the old buffer goes before the new one is taken
+        m_idxCapacity = 0;
+        try {
+            m_idx = std::make_unique_for_overwrite<unsigned char[]>(want);
+        } catch (const std::bad_alloc &) {
+            return false; // a length no memory can hold: the node is passed over like a missing one
+        }
+        m_idxCapacity = want;
+    }
+    // A file that shrinks meanwhile gives what it still holds.
+    m_idxSize = readRange(idxFile.get(), m_idx.get(), 0, want);
 
     m_lstPath = cacheFilePath(folder, cacheName, ".LST", cp).string();
     m_lst.reset(::open(m_lstPath.c_str(), O_RDONLY | O_CLOEXEC));

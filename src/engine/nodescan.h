@@ -149,12 +149,7 @@ public:
     NodeScan scan() const;
 
 private:
-    struct Release
-    {
-        void operator()(unsigned char *p) const;
-    };
-
-    std::unique_ptr<unsigned char[], Release> m_idx;
+    std::unique_ptr<unsigned char[]> m_idx;
     size_t m_idxCapacity = 0;
     size_t m_idxSize = 0;
     FileHandle m_lst;
