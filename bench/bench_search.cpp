@@ -2,7 +2,7 @@
 // Run in a Release build on a quiet machine; the cache is generated once into
 // $VELTRANO_BENCH_DIR (default /tmp/veltrano-bench-search) and reused while its stamp matches.
 //
-//   bench_search --benchmark_counters_tabular=true --benchmark_repetitions=5 \
+//   bench_search --benchmark_counters_tabular=true --benchmark_repetitions=5
 //       --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
 //
 // The argument of a search is its number of scan threads. Interleaving matters on a shared
