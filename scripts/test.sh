@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite: a Release build with every layer, then the
-# engine tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# engine tests again under AddressSanitizer and UndefinedBehaviorSanitizer, and the search
+# worker's tests, which run several threads, under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,3 +18,8 @@ cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELTRANO_SANITI
 cmake --build build/sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build/sanitize --output-on-failure -j "$jobs"
+
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTRANO_WITH_QT=OFF \
+    -DVELTRANO_BENCH=OFF -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread
+cmake --build build/tsan -j "$jobs" --target engine_tests
+TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/engine_tests --gtest_filter='SearchWorker.*:LstWindow.*'
