@@ -99,6 +99,17 @@ void LstWindow::attach(const NodeScan &scan, uint64_t readLimit)
     }
 }
 
+void LstWindow::detach()
+{
+    m_own.reset();
+    m_ownId = 0;
+    m_fd = -1;
+    m_data = m_buffer.get();
+    m_base = 0;
+    m_have = 0;
+    m_size = 0;
+}
+
 const unsigned char *LstWindow::refill(uint64_t offset, size_t want)
 {
     if (offset >= m_size)
@@ -170,6 +181,13 @@ bool PairBuffers::read(const std::string &folder, std::string_view cacheName, co
     static std::atomic<uint64_t> openings {0};
     m_lstId = ++openings;
     return true;
+}
+
+void PairBuffers::close()
+{
+    m_lst.reset();
+    m_lstSize = 0;
+    m_lstId = 0;
 }
 
 NodeScan PairBuffers::scan() const

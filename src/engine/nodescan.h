@@ -42,6 +42,7 @@ public:
     }
     const unsigned char *data() const { return m_data.get(); }
     size_t size() const { return m_size; }
+    size_t capacity() const { return m_capacity; }
     void clear() { m_size = 0; }
 
 private:
@@ -100,8 +101,11 @@ public:
     static constexpr size_t kDefaultCapacity = 256 * 1024;
     explicit LstWindow(size_t capacity = kDefaultCapacity);
 
+    size_t capacity() const { return m_capacity; }
     // Starts on a node's list; reads go no further than `readLimit` unless an entry needs it.
     void attach(const NodeScan &scan, uint64_t readLimit = UINT64_MAX);
+    // Lets go of the list's file (keeping the buffer for the next one).
+    void detach();
     // The address of the list's byte `offset` (< size()), with [offset, offset + want) present
     // as far as the list holds them; valid until the next call.
     const unsigned char *at(uint64_t offset, size_t want)
@@ -147,6 +151,8 @@ public:
     // missing or cannot be read, since the walk then skips the node.
     bool read(const std::string &folder, std::string_view cacheName, const CodePage &cp);
     NodeScan scan() const;
+    // Closes the .LST (keeping the .IDX buffer for the next node).
+    void close();
 
 private:
     std::unique_ptr<unsigned char[]> m_idx;

@@ -172,14 +172,14 @@ void TObjSearch::execute()
             walkError = std::current_exception();
         }
         if (ScanThreads > 1) {
-            ParallelScanner scanner(ScanThreads - 1);
+            const ScannerLease scanner = ParallelScanner::borrow(ScanThreads - 1);
             ParallelScanner::Job job;
             job.nodes = &nodes;
             job.settings = settings();
             job.chunkEntries = ChunkEntries;
             job.windowBytes = WindowBytes;
             ChunkReceiver receiver(*this, nodes);
-            scanner.run(job, receiver);
+            scanner->run(job, receiver);
         } else {
             m_window = LstWindow(WindowBytes);
             for (const NodeRef &node : nodes) {

@@ -1,13 +1,86 @@
 #include "engine/parallelscan.h"
 
+#include <pthread.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 namespace veltrano {
 namespace {
 
 constexpr size_t kOpenTask = SIZE_MAX;
+constexpr size_t kIdleScanners = 2;
+
+// The idle scanners. Never destroyed: their helpers may still sleep when the program ends.
+struct Pool
+{
+    std::mutex mutex;
+    std::vector<std::unique_ptr<ParallelScanner>> idle;
+};
+
+Pool &pool()
+{
+    static Pool *const p = [] {
+        auto *created = new Pool;
+        // A child of fork() has none of the helper threads: it starts with an empty pool, and
+        // the lock is held across the fork so that the child never finds it taken.
+        ::pthread_atfork([] { pool().mutex.lock(); }, [] { pool().mutex.unlock(); },
+                         [] {
+                             Pool &child = pool();
+                             for (auto &scanner : child.idle)
+                                 (void)scanner.release(); // its threads are the parent's
+                             child.idle.clear();
+                             child.mutex.unlock();
+                         });
+        return created;
+    }();
+    return *p;
+}
 
 } // namespace
+
+ScannerLease ParallelScanner::borrow(unsigned helpers)
+{
+    Pool &p = pool();
+    {
+        std::lock_guard lock(p.mutex);
+        for (auto it = p.idle.begin(); it != p.idle.end(); ++it) {
+            if ((*it)->helpers() == helpers) {
+                ScannerLease lease((*it).release());
+                p.idle.erase(it);
+                return lease;
+            }
+        }
+    }
+    return ScannerLease(new ParallelScanner(helpers));
+}
+
+void ScannerReturn::operator()(ParallelScanner *scanner) const
+{
+    std::unique_ptr<ParallelScanner> owned(scanner);
+    owned->trim(ParallelScanner::kKeptResultBytes);
+    Pool &p = pool();
+    std::lock_guard lock(p.mutex);
+    if (p.idle.size() < kIdleScanners)
+        p.idle.push_back(std::move(owned));
+    // else: owned goes, with its threads
+}
+
+void ParallelScanner::trim(size_t bytes)
+{
+    size_t kept = 0;
+    for (Slot &slot : m_slots) {
+        for (const ChunkResult &r : slot.results)
+            kept += r.hits.capacity() * sizeof(ScanHit) + r.entries.capacity()
+                    + r.dirs.capacity() * sizeof(DirCounts);
+    }
+    if (kept <= bytes)
+        return;
+    for (Slot &slot : m_slots) {
+        slot.results.clear();
+        slot.results.shrink_to_fit();
+    }
+}
 
 ParallelScanner::ParallelScanner(unsigned helpers)
     : m_windows(helpers + 1)
@@ -126,7 +199,8 @@ void ParallelScanner::run(const Job &job, ScanReceiver &receiver)
         for (Slot &slot : m_slots)
             slot.state = SlotState::Free;
         for (LstWindow &window : m_windows)
-            window = LstWindow(job.windowBytes);
+            if (window.capacity() != job.windowBytes)
+                window = LstWindow(job.windowBytes);
         m_running = true;
         m_helpersInRun = unsigned(m_helpers.size());
         ++m_generation;
@@ -182,6 +256,11 @@ void ParallelScanner::finishRun()
     m_changed.notify_all();
     m_changed.wait(lock, [this] { return m_helpersInRun == 0; });
     m_job = nullptr;
+    // An idle scanner holds no file open: the cache may be replaced meanwhile.
+    for (LstWindow &window : m_windows)
+        window.detach();
+    for (Slot &slot : m_slots)
+        slot.pair.close();
 }
 
 void ParallelScanner::helperLoop(unsigned part)

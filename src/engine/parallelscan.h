@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -40,10 +41,25 @@ public:
     virtual void finished(size_t node) = 0;
 };
 
+class ParallelScanner;
+struct ScannerReturn
+{
+    void operator()(ParallelScanner *scanner) const;
+};
+using ScannerLease = std::unique_ptr<ParallelScanner, ScannerReturn>;
+
 class ParallelScanner
 {
 public:
     static constexpr size_t kNodesInFlight = 3;
+    // What an idle scanner may keep of the hits' storage of its last search.
+    static constexpr size_t kKeptResultBytes = 16 * 1024 * 1024;
+
+    // A scanner with `helpers` helper threads, one kept from an earlier search when one is free.
+    // Searches come one after another; a scanner given back keeps its threads and buffers, so
+    // that the next search does not start threads and fault in fresh memory, which with many
+    // hits cost a fifth of a search. At most two idle scanners are kept.
+    static ScannerLease borrow(unsigned helpers);
 
     struct Job
     {
@@ -62,6 +78,10 @@ public:
     // touches the nodes' buffers any more. An exception from a handler ends the run the same
     // way and is passed on.
     void run(const Job &job, ScanReceiver &receiver);
+
+    unsigned helpers() const { return unsigned(m_helpers.size()); }
+    // Frees the hits' storage beyond `bytes`.
+    void trim(size_t bytes);
 
 private:
     enum class SlotState { Free, Opening, Ready, Failed };
