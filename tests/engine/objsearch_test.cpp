@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -525,6 +526,31 @@ TEST(SearchWorker, AgreesWithAPlainWalkOnRandomCaches)
             }
         }
     }
+}
+
+// Scanners outlive their searches with their threads; a child of fork() has none of those
+// threads and must not wait for them.
+TEST(SearchWorker, AChildOfForkSearchesOnThreadsOfItsOwn)
+{
+    TempDir root;
+    SynthCacheSpec spec;
+    spec.entries = 20000;
+    spec.folders = 500;
+    spec.nodes = 3;
+    generateSynthCache(root.path(), spec);
+    const Walk before = runSearch(root.folder(), nameContains("re"), 0, 0, 2, 500);
+    ASSERT_GT(before.events.size(), 10u);
+    const pid_t child = fork();
+    if (child == 0) {
+        alarm(30); // a child that waits for its parent's threads ends here
+        const Walk walk = runSearch(root.folder(), nameContains("re"), 0, 0, 2, 500);
+        _exit(walk.events == before.events && walk.ends == 1 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    // And the parent's kept scanner still serves.
+    EXPECT_EQ(runSearch(root.folder(), nameContains("re"), 0, 0, 2, 500).events, before.events);
 }
 
 TEST(SearchWorker, LargeNodesReadAndScannedInPartsGiveTheSameWalk)
