@@ -202,7 +202,7 @@ BENCHMARK(BM_NameContainsCommon)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)-
 BENCHMARK(BM_GrepRare)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_GrepCommon)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SizeGreater)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_DateLess)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DateLess)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PeakMemory)->Arg(1)->Arg(2)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK_MAIN();
