@@ -20,6 +20,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <string>
+#include <string_view>
 
 #include "engine/myutils.h"
 #include "engine/objsearch.h"
@@ -176,22 +178,41 @@ void BM_GrepCommon(benchmark::State &state)
     runGrep(state, "report");
 }
 
-// Peak resident memory of a whole search in a process of its own, against the largest pair.
+// Peak resident memory of a whole search in a fresh process of its own (this program started
+// again with --peak-search), against the largest pair; and of the same process doing nothing
+// but reading the cache's stamp, the share of the program and its libraries. A forked child
+// would count the pages it shares with this process, which by then holds earlier searches'
+// kept scanners.
+constexpr const char *kPeakSearch = "--peak-search";
+
+long peakOfChild(unsigned threads)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        const std::string arg = std::to_string(threads);
+        execl("/proc/self/exe", "bench_search", kPeakSearch, arg.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage {};
+    wait4(child, &status, 0, &usage);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? usage.ru_maxrss : -1;
+}
+
 void BM_PeakMemory(benchmark::State &state)
 {
     const BenchCache &cache = benchCache();
     for (auto _ : state) {
-        const pid_t child = fork();
-        if (child == 0) {
-            search(condition(cfName, coContains, "report"), unsigned(state.range(0)));
-            _exit(0);
+        const long peak = peakOfChild(unsigned(state.range(0)));
+        const long idle = peakOfChild(0);
+        if (peak < 0 || idle < 0) {
+            state.SkipWithError("the measuring process failed");
+            return;
         }
-        int status = 0;
-        rusage usage {};
-        wait4(child, &status, 0, &usage);
-        state.counters["peakMB"] = double(usage.ru_maxrss) / 1024.0;
+        state.counters["peakMB"] = double(peak) / 1024.0;
+        state.counters["idleMB"] = double(idle) / 1024.0;
         state.counters["largestPairMB"] = double(cache.stats.largestPairBytes) / 1048576.0;
-        state.counters["peak/pair"] = double(usage.ru_maxrss) * 1024.0 / double(cache.stats.largestPairBytes);
+        state.counters["peak/pair"] = double(peak) * 1024.0 / double(cache.stats.largestPairBytes);
     }
 }
 
@@ -205,4 +226,19 @@ BENCHMARK(BM_SizeGreater)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRea
 BENCHMARK(BM_DateLess)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PeakMemory)->Arg(1)->Arg(2)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-BENCHMARK_MAIN();
+int main(int argc, char **argv)
+{
+    if (argc == 3 && std::string_view(argv[1]) == kPeakSearch) {
+        const unsigned threads = unsigned(std::atoi(argv[2]));
+        benchCache();
+        if (threads > 0)
+            search(condition(cfName, coContains, "report"), threads);
+        return 0;
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
