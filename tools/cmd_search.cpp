@@ -5,6 +5,8 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <iterator>
+#include <string>
 
 #include <fmt/format.h>
 
@@ -139,19 +141,27 @@ public:
     {
         ++m_hits;
         const TItemData &item = search.CurItem();
-        const std::string name = utf8Of(item.name(), m_cp);
-        const std::string node = utf8Of(search.CurNodeName(), m_cp);
-        const std::string nodePath = search.CurNodeFolder() + node;
-        const std::string time = formatDateTime(item.Time);
-        if (m_format == "tsv") {
-            write(fmt::format("{}\t{}\t{}\t{}\t{}\t{}\n", name, item.Size, item.Attr, time, node, nodePath));
-        } else if (m_format == "json") {
-            write(fmt::format("{{\"name\":{},\"size\":{},\"attr\":{},\"time\":{},\"node\":{},\"nodePath\":{}}}\n",
-                              jsonString(name), item.Size, item.Attr, jsonString(time), jsonString(node),
-                              jsonString(nodePath)));
-        } else {
-            writeRow(item, node, time);
+        // Hits come in runs from one node: its texts are made once per run.
+        if (search.CurNodeName() != m_nodeName || search.CurNodeFolder() != m_nodeFolder) {
+            m_nodeName = search.CurNodeName();
+            m_nodeFolder = search.CurNodeFolder();
+            m_node = utf8Of(m_nodeName, m_cp);
+            m_nodePath = m_nodeFolder + m_node;
         }
+        const std::string name = utf8Of(item.name(), m_cp);
+        const std::string time = formatDateTime(item.Time);
+        const auto out = std::back_inserter(m_out);
+        if (m_format == "tsv") {
+            fmt::format_to(out, "{}\t{}\t{}\t{}\t{}\t{}\n", name, item.Size, item.Attr, time, m_node, m_nodePath);
+        } else if (m_format == "json") {
+            fmt::format_to(out, "{{\"name\":{},\"size\":{},\"attr\":{},\"time\":{},\"node\":{},\"nodePath\":{}}}\n",
+                           jsonString(name), item.Size, item.Attr, jsonString(time), jsonString(m_node),
+                           jsonString(m_nodePath));
+        } else {
+            writeRow(item, m_node, time);
+            return;
+        }
+        lineWritten();
     }
 
     void end(const TObjSearch &search)
@@ -198,6 +208,11 @@ private:
     void write(const std::string &line)
     {
         m_out += line;
+        lineWritten();
+    }
+
+    void lineWritten()
+    {
         if (m_flushEachLine || m_out.size() > (1 << 16))
             flush();
     }
@@ -207,6 +222,10 @@ private:
     bool m_flushEachLine;
     std::string m_out;
     uint64_t m_hits = 0;
+    std::string m_nodeName;   // code-page bytes, as the worker has it
+    std::string m_nodeFolder;
+    std::string m_node;       // UTF-8
+    std::string m_nodePath;
 };
 
 int runSearch(const SearchArgs &args)
