@@ -36,7 +36,7 @@ public:
     }
     void hit(ScanHit &hit, const unsigned char *entry, size_t nameLength) override
     {
-        hit.entryCopy = uint32_t(m_result.entries.size());
+        hit.entryCopy = m_result.entries.size();
         unsigned char *copy = m_result.entries.append(kLstHeaderSize + nameLength);
         std::memcpy(copy, entry, kLstHeaderSize + nameLength);
         writeU16le(copy + 16, uint16_t(nameLength));
@@ -341,7 +341,7 @@ void scanWith(const NodeScan &s, size_t idxBegin, size_t idxEnd, LstWindow &wind
             ++hits;
             if (onlyShowFolder && hitNum && hits < s.minHits)
                 continue;
-            ScanHit hit {uint32_t(recordOffset), 0, tally.files, tally.folders};
+            ScanHit hit {recordOffset, 0, tally.files, tally.folders};
             sink.hit(hit, p, available);
             ++hitCount;
             if (hitNoFind) {
@@ -352,7 +352,7 @@ void scanWith(const NodeScan &s, size_t idxBegin, size_t idxEnd, LstWindow &wind
                 break;
         }
         if (dirLog)
-            dirLog->push_back(DirCounts {uint32_t(recordOffset), tally, hitCount});
+            dirLog->push_back(DirCounts {recordOffset, tally, hitCount});
     }
 }
 

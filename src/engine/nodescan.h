@@ -15,8 +15,8 @@ namespace veltrano {
 
 // The scan of one node's index pair for the search worker: every directory record in .IDX
 // order, every entry of it tested against the conditions, the five option bits applied. It
-// reports hits as offsets into the pair, so the same loop serves the worker's own thread (hits
-// handed to the window at once) and helper threads (hits kept until their turn comes).
+// hands each hit with its record to a sink, so the same loop serves the worker's own thread
+// (hits handed to the window at once) and helper threads (hits kept until their turn comes).
 
 // Option bits of a search.
 enum TSearchOption : int32_t {
@@ -57,8 +57,8 @@ private:
 // (see HitSink), and the entries counted in the scanned range up to and including that entry.
 struct ScanHit
 {
-    uint32_t dirOffset = 0;
-    uint32_t entryCopy = 0;
+    uint64_t dirOffset = 0;
+    uint64_t entryCopy = 0;
     uint64_t files = 0;
     uint64_t folders = 0;
 };
@@ -192,7 +192,7 @@ struct ScanCounts
 };
 struct DirCounts
 {
-    uint32_t dirOffset = 0;
+    uint64_t dirOffset = 0;
     ScanCounts after;
     size_t hitsAfter = 0;
 };

@@ -287,7 +287,7 @@ void TObjSearch::searchNode(const NodeRef &node)
     flushHits(true);
 }
 
-void TObjSearch::deliverHit(const NodeScan &scan, uint32_t dirOffset, const unsigned char *entry,
+void TObjSearch::deliverHit(const NodeScan &scan, uint64_t dirOffset, const unsigned char *entry,
                             size_t nameLength, int64_t files, int64_t folders)
 {
     if (Terminated())

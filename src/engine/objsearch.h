@@ -124,7 +124,7 @@ private:
     NodeScan settings();
     void enterNode(const NodeRef &node);
     void searchNode(const NodeRef &node);
-    void deliverHit(const NodeScan &scan, uint32_t dirOffset, const unsigned char *entry,
+    void deliverHit(const NodeScan &scan, uint64_t dirOffset, const unsigned char *entry,
                     size_t nameLength, int64_t files, int64_t folders);
     void handOff(const TNotifyEvent &handler);
     void flushHits(bool force);
@@ -143,7 +143,7 @@ private:
     PairBuffers m_pair;
     LstWindow m_window; // the worker's own, when it scans alone
     const unsigned char *m_hitDirBuffer = nullptr;
-    uint32_t m_hitDirOffset = 0;
+    uint64_t m_hitDirOffset = 0;
     std::string_view m_hitDirPath;
     TItemData m_curItem;
     std::string m_curNodeName;
