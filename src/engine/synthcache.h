@@ -27,6 +27,16 @@ struct SynthCacheSpec
     double containerShare = 0.0;
     uint64_t seed = 1;
     std::string codePage = "CP950"; // written as the CODEPAGE marker
+
+    // The defaults with the three sizes given.
+    static SynthCacheSpec sized(uint64_t entries, uint64_t folders, uint32_t nodes)
+    {
+        SynthCacheSpec spec;
+        spec.entries = entries;
+        spec.folders = folders;
+        spec.nodes = nodes;
+        return spec;
+    }
 };
 
 struct SynthCacheStats

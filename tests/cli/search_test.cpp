@@ -135,11 +135,7 @@ TEST(SearchCommand, JsonHasOneObjectPerHit)
 TEST(SearchCommand, InterruptStopsLikeTheStopButtonAndStillEnds)
 {
     TempDir dir;
-    SynthCacheSpec spec;
-    spec.entries = 100000;
-    spec.folders = 3000;
-    spec.nodes = 10;
-    generateSynthCache(dir.path(), spec);
+    generateSynthCache(dir.path(), SynthCacheSpec::sized(100000, 3000, 10));
     // The reader waits before it drains the pipe, so the search is still handing over hits
     // when Ctrl-C comes.
     const auto script = dir.path() / "run.sh";

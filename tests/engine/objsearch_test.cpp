@@ -298,11 +298,7 @@ TEST(SearchWorker, Big5TrailBytesAreNeitherLettersNorBackslashes)
 TEST(SearchWorker, BatchedHitsKeepOrderCountsAndNodes)
 {
     TempDir root;
-    SynthCacheSpec spec;
-    spec.entries = 4000;
-    spec.folders = 300;
-    spec.nodes = 5;
-    generateSynthCache(root.path(), spec);
+    generateSynthCache(root.path(), SynthCacheSpec::sized(4000, 300, 5));
     const TCompInfos conds = nameContains("a");
     const Walk single = runSearch(root.folder(), conds, 0, 0);
     ASSERT_GT(single.events.size(), 100u);
@@ -533,11 +529,7 @@ TEST(SearchWorker, AgreesWithAPlainWalkOnRandomCaches)
 TEST(SearchWorker, AChildOfForkSearchesOnThreadsOfItsOwn)
 {
     TempDir root;
-    SynthCacheSpec spec;
-    spec.entries = 20000;
-    spec.folders = 500;
-    spec.nodes = 3;
-    generateSynthCache(root.path(), spec);
+    generateSynthCache(root.path(), SynthCacheSpec::sized(20000, 500, 3));
     const Walk before = runSearch(root.folder(), nameContains("re"), 0, 0, 2, 500);
     ASSERT_GT(before.events.size(), 10u);
     const pid_t child = fork();
@@ -556,11 +548,8 @@ TEST(SearchWorker, AChildOfForkSearchesOnThreadsOfItsOwn)
 TEST(SearchWorker, LargeNodesReadAndScannedInPartsGiveTheSameWalk)
 {
     TempDir root;
-    SynthCacheSpec spec;
-    spec.entries = 60000; // the largest pair passes the size from which files are read in parts
-    spec.folders = 2000;
-    spec.nodes = 3;
-    spec.largestNodeShare = 0.8;
+    SynthCacheSpec spec = SynthCacheSpec::sized(60000, 2000, 3);
+    spec.largestNodeShare = 0.8; // one node of many chunks and many windows
     generateSynthCache(root.path(), spec);
     for (const int32_t options : {0, int32_t(soHitNoFind), int32_t(soOnlyShowFolder | soHitNum)}) {
         const Walk single = runSearch(root.folder(), nameContains("re"), options, 2);
