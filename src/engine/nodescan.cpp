@@ -190,9 +190,10 @@ void PairBuffers::close()
     m_lstId = 0;
 }
 
-NodeScan PairBuffers::scan() const
+NodeScan PairBuffers::scan(const NodeScan &settings) const
 {
-    NodeScan scan;
+    NodeScan scan = settings;
+    scan.lst = nullptr;
     scan.idx = m_idx.get();
     scan.idxSize = m_idxSize;
     scan.lstFd = m_lst.get();

@@ -150,7 +150,8 @@ public:
     // Reads folder + cacheName + ".IDX" and opens ".LST"; false, without a word, when either is
     // missing or cannot be read, since the walk then skips the node.
     bool read(const std::string &folder, std::string_view cacheName, const CodePage &cp);
-    NodeScan scan() const;
+    // `settings` (matcher, options …) with this pair's buffers.
+    NodeScan scan(const NodeScan &settings = {}) const;
     // Closes the .LST (keeping the .IDX buffer for the next node).
     void close();
 

@@ -266,14 +266,7 @@ void TObjSearch::searchNode(const NodeRef &node)
     enterNode(node);
     handOff(OnNode);
 
-    NodeScan scan = settings();
-    const NodeScan buffers = m_pair.scan();
-    scan.idx = buffers.idx;
-    scan.idxSize = buffers.idxSize;
-    scan.lstFd = buffers.lstFd;
-    scan.lstSize = buffers.lstSize;
-    scan.lstPath = buffers.lstPath;
-    scan.lstId = buffers.lstId;
+    const NodeScan scan = m_pair.scan(settings());
 
     DirectSink sink(*this, scan);
     const int64_t baseFiles = m_fileCount;

@@ -126,17 +126,10 @@ bool ParallelScanner::claim(Task &task)
 void ParallelScanner::openNode(Slot &slot)
 {
     const NodeRef &ref = (*m_job->nodes)[slot.node];
-    const NodeScan &settings = m_job->settings;
-    const bool ok = slot.pair.read(ref.folder, ref.cacheName, *settings.cp);
+    const bool ok = slot.pair.read(ref.folder, ref.cacheName, *m_job->settings.cp);
     if (ok) {
-        NodeScan scan = slot.pair.scan();
-        scan.matcher = settings.matcher;
-        scan.options = settings.options;
-        scan.minHits = settings.minHits;
-        scan.stop = settings.stop;
-        scan.cp = settings.cp;
-        slot.scan = scan;
-        slot.chunks = splitIntoChunks(scan.idx, scan.idxSize, std::max<uint64_t>(m_job->chunkEntries, 1));
+        slot.scan = slot.pair.scan(m_job->settings);
+        slot.chunks = splitIntoChunks(slot.scan.idx, slot.scan.idxSize, std::max<uint64_t>(m_job->chunkEntries, 1));
         // The results keep their room from node to node: a run holds at most the hits of its
         // largest nodes, a fraction of their entry lists.
         if (slot.results.size() < slot.chunks.size())
