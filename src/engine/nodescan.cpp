@@ -77,26 +77,19 @@ void LstWindow::attach(const NodeScan &scan, uint64_t readLimit)
 {
     m_size = scan.lstSize;
     m_readLimit = readLimit;
-    if (scan.lst) {
-        m_fd = -1;
-        m_data = scan.lst;
-        m_base = 0;
-        m_have = scan.lstSize;
-    } else {
-        if (scan.lstId != m_ownId) {
-            m_own.reset(scan.lstPath ? ::open(scan.lstPath->c_str(), O_RDONLY | O_CLOEXEC) : -1);
-            m_ownId = scan.lstId;
-            if (m_own.valid())
-                ::posix_fadvise(m_own.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-        }
-        // Should the name lead elsewhere by now, the shared descriptor still reads the list.
-        m_fd = m_own.valid() ? m_own.get() : scan.lstFd;
-        m_data = m_buffer.get();
-        m_base = 0;
-        m_have = 0;
-        if (m_fd < 0)
-            m_size = 0; // nothing to read from: an empty list
+    if (scan.lstId != m_ownId) {
+        m_own.reset(scan.lstPath ? ::open(scan.lstPath->c_str(), O_RDONLY | O_CLOEXEC) : -1);
+        m_ownId = scan.lstId;
+        if (m_own.valid())
+            ::posix_fadvise(m_own.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     }
+    // Should the name lead elsewhere by now, the shared descriptor still reads the list.
+    m_fd = m_own.valid() ? m_own.get() : scan.lstFd;
+    m_data = m_buffer.get();
+    m_base = 0;
+    m_have = 0;
+    if (m_fd < 0)
+        m_size = 0; // nothing to read from: an empty list
 }
 
 void LstWindow::detach()
@@ -115,8 +108,8 @@ const unsigned char *LstWindow::refill(uint64_t offset, size_t want)
     if (offset >= m_size)
         return end();
     want = size_t(std::min<uint64_t>(want, m_size - offset));
-    // At the end of the list, or a list in memory: everything there is, is present.
-    if ((offset >= m_base && offset + want <= m_base + m_have) || m_fd < 0)
+    // At the end of the list everything there is may already be present.
+    if (offset >= m_base && offset + want <= m_base + m_have)
         return m_data + (offset - m_base);
     if (!m_buffer || m_capacity < want) {
         m_capacity = std::max(m_capacity, want);
@@ -193,7 +186,6 @@ void PairBuffers::close()
 NodeScan PairBuffers::scan(const NodeScan &settings) const
 {
     NodeScan scan = settings;
-    scan.lst = nullptr;
     scan.idx = m_idx.get();
     scan.idxSize = m_idxSize;
     scan.lstFd = m_lst.get();

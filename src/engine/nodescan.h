@@ -63,13 +63,12 @@ struct ScanHit
     uint64_t folders = 0;
 };
 
-// What a scan needs; the buffers and the file belong to the caller and outlive the scan. The
-// .LST is either whole in memory (`lst`) or an open file (`lstFd`) read through windows.
+// What a scan needs; the .IDX buffer and the open .LST belong to the caller and outlive the
+// scan. The .LST is read through windows.
 struct NodeScan
 {
     const unsigned char *idx = nullptr;
     size_t idxSize = 0;
-    const unsigned char *lst = nullptr;
     int lstFd = -1;
     uint64_t lstSize = 0;
     const std::string *lstPath = nullptr; // where lstFd was opened
@@ -79,16 +78,6 @@ struct NodeScan
     int32_t minHits = 0;
     const std::atomic<bool> *stop = nullptr;
     const CodePage *cp = nullptr;
-
-    static NodeScan of(const IndexPair &pair)
-    {
-        NodeScan scan;
-        scan.idx = pair.idx.data();
-        scan.idxSize = pair.idx.size();
-        scan.lst = pair.lst.data();
-        scan.lstSize = pair.lst.size();
-        return scan;
-    }
 };
 
 // A window onto a node's .LST: the bytes [base, base + have) of it. The scan reads the list in
