@@ -23,9 +23,9 @@
 #include <string>
 #include <string_view>
 
-#include "engine/myutils.h"
-#include "engine/objsearch.h"
-#include "engine/synthcache.h"
+#include "cache/myutils.h"
+#include "search/objsearch.h"
+#include "cache/synthcache.h"
 #include "util/datetime.h"
 
 using namespace veltrano;

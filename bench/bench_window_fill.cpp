@@ -18,8 +18,8 @@
 #include <QTimer>
 #include <QTreeView>
 
-#include "engine/cachewriter.h"
-#include "engine/setupinfo.h"
+#include "cache/cachewriter.h"
+#include "store/setupinfo.h"
 #include "widgets/enhlistview.h"
 #include "window/mainform.h"
 #include "window/resultlist.h"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite: a Release build with every layer, then the
-# engine tests again under AddressSanitizer and UndefinedBehaviorSanitizer, and the search
+# engine's tests again under AddressSanitizer and UndefinedBehaviorSanitizer, and the search
 # worker's tests, which run several threads, under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,7 +21,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTRANO_WITH_QT=OFF \
     -DVELTRANO_BENCH=OFF -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread
-cmake --build build/tsan -j "$jobs" --target engine_tests
+cmake --build build/tsan -j "$jobs" --target search_tests
 # (ThreadSanitizer cannot follow a child of fork() that starts threads; the other builds run that test.)
-TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/engine_tests \
+TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/search_tests \
     --gtest_filter='SearchWorker.*:LstWindow.*:-SearchWorker.AChildOfForkSearchesOnThreadsOfItsOwn'

@@ -6,7 +6,7 @@
 
 #include "cliutil.h"
 #include "command.h"
-#include "engine/collector.h"
+#include "cache/collector.h"
 
 namespace veltrano::cli {
 namespace {

@@ -14,7 +14,7 @@
 
 #include "cliutil.h"
 #include "command.h"
-#include "engine/listparse.h"
+#include "protocol/listparse.h"
 #include "ftp/ftpcli.h"
 #include "ftp/ftpurl.h"
 #include "util/datetime.h"

@@ -5,7 +5,7 @@
 #include <fmt/format.h>
 
 #include "command.h"
-#include "engine/synthcache.h"
+#include "cache/synthcache.h"
 #include "util/error.h"
 
 namespace veltrano::cli {

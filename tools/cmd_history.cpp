@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "command.h"
-#include "engine/searchhistory.h"
+#include "store/searchhistory.h"
 #include "util/error.h"
 #include "util/programfolder.h"
 

@@ -3,7 +3,7 @@
 
 #include "cliutil.h"
 #include "command.h"
-#include "engine/myutils.h"
+#include "cache/myutils.h"
 
 namespace veltrano::cli {
 namespace {

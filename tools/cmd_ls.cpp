@@ -5,7 +5,7 @@
 
 #include "cliutil.h"
 #include "command.h"
-#include "engine/myutils.h"
+#include "cache/myutils.h"
 #include "util/datetime.h"
 #include "util/error.h"
 

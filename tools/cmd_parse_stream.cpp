@@ -9,7 +9,7 @@
 #include <fmt/format.h>
 
 #include "command.h"
-#include "engine/findstream.h"
+#include "protocol/findstream.h"
 #include "util/datetime.h"
 #include "util/error.h"
 

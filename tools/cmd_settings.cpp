@@ -5,8 +5,8 @@
 #include <fmt/format.h>
 
 #include "command.h"
-#include "engine/commoninfo.h"
-#include "engine/setupinfo.h"
+#include "store/commoninfo.h"
+#include "store/setupinfo.h"
 #include "util/programfolder.h"
 
 namespace veltrano::cli {

@@ -4,7 +4,7 @@
 
 #include <QWidget>
 
-#include "engine/searchhistory.h"
+#include "store/searchhistory.h"
 #include "util/codepage.h"
 
 class QPushButton;

@@ -12,7 +12,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "engine/myutils.h"
+#include "cache/myutils.h"
 #include "util/error.h"
 #include "util/resstr.h"
 #include "widgets/enhlistview.h"

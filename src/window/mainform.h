@@ -5,11 +5,11 @@
 
 #include <QMainWindow>
 
-#include "engine/commoninfo.h"
-#include "engine/compare.h"
-#include "engine/objsearch.h"
-#include "engine/searchhistory.h"
-#include "engine/setupinfo.h"
+#include "store/commoninfo.h"
+#include "search/compare.h"
+#include "search/objsearch.h"
+#include "store/searchhistory.h"
+#include "store/setupinfo.h"
 #include "util/codepage.h"
 #include "widgets/fileicons.h"
 #include "widgets/images.h"

@@ -8,7 +8,7 @@
 #include <QRadioButton>
 #include <QSpinBox>
 
-#include "engine/setupinfo.h"
+#include "store/setupinfo.h"
 
 namespace veltrano {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <QElapsedTimer>
 
-#include "engine/indexscan.h"
+#include "cache/indexscan.h"
 #include "util/codepage.h"
 
 namespace veltrano {

@@ -6,8 +6,8 @@
 
 #include <QWidget>
 
-#include "engine/compare.h"
-#include "engine/searchhistory.h"
+#include "search/compare.h"
+#include "store/searchhistory.h"
 
 class QComboBox;
 class QFrame;

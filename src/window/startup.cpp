@@ -4,8 +4,8 @@
 #include <QDir>
 #include <QIcon>
 
-#include "engine/commoninfo.h"
-#include "engine/setupinfo.h"
+#include "store/commoninfo.h"
+#include "store/setupinfo.h"
 #include "util/programfolder.h"
 #include "util/sysinfo.h"
 #include "window/mainform.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "engine/synthcache.h"
+#include "cache/synthcache.h"
 #include "support/cachefixture.h"
 #include "support/clirun.h"
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "engine/searchhistory.h"
-#include "engine/setupinfo.h"
+#include "store/searchhistory.h"
+#include "store/setupinfo.h"
 #include "support/clirun.h"
 
 using namespace veltrano;

@@ -8,7 +8,7 @@
 
 #include <QTimer>
 
-#include "engine/listparse.h"
+#include "protocol/listparse.h"
 #include "ftpharness.h"
 #include "support/tempdir.h"
 

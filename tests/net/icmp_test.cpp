@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/myutils.h"
+#include "cache/myutils.h"
 #include "net/icmp.h"
 #include "net/ping.h"
 #include "util/resstr.h"

@@ -4,8 +4,8 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/cachewriter.h"
-#include "engine/myutils.h"
+#include "cache/cachewriter.h"
+#include "cache/myutils.h"
 
 namespace veltrano::test {
 

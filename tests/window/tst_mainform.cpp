@@ -7,7 +7,7 @@
 #include <QTabWidget>
 #include <QTest>
 
-#include "engine/objsearch.h"
+#include "search/objsearch.h"
 #include "support/cachefixture.h"
 #include "support/tempdir.h"
 #include "util/datetime.h"

@@ -5,8 +5,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include "engine/commoninfo.h"
-#include "engine/setupinfo.h"
+#include "store/commoninfo.h"
+#include "store/setupinfo.h"
 #include "support/tempdir.h"
 #include "util/bytereader.h"
 #include "widgets/msgbox.h"

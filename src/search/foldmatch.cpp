@@ -1,0 +1,348 @@
+#include "search/foldmatch.h"
+
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+namespace veltrano {
+namespace {
+
+#if defined(__SSE2__)
+constexpr size_t kBlock = 16;
+
+inline unsigned lowBits(size_t count)
+{
+    return count >= 32 ? ~0u : (1u << count) - 1;
+}
+#endif
+
+using Probe = KeyCandidates::Probe;
+
+bool candidateAt(const Probe &k, const unsigned char *p)
+{
+    return (p[0] | 0x20) == k.first && (p[k.middleAt] | 0x20) == k.middle
+           && (p[k.length - 1] | 0x20) == k.last;
+}
+
+// The portable finder, and the tail of the vector ones.
+const unsigned char *findCandidateBytewise(const Probe &k, const unsigned char *from,
+                                           const unsigned char *end)
+{
+    if (size_t(end - from) < k.length)
+        return from;
+    const unsigned char *const stop = end - k.length + 1;
+    for (const unsigned char *p = from; p < stop; ++p)
+        if (candidateAt(k, p))
+            return p;
+    return stop;
+}
+
+#if defined(__SSE2__)
+const unsigned char *findCandidateSse2(const Probe &k, const unsigned char *from,
+                                       const unsigned char *end)
+{
+    if (size_t(end - from) < k.length)
+        return from;
+    const __m128i fold = _mm_set1_epi8(0x20);
+    const auto folded = [&](const unsigned char *q, unsigned char byte) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(q));
+        return _mm_cmpeq_epi8(_mm_or_si128(x, fold), _mm_set1_epi8(char(byte)));
+    };
+    const unsigned char *p = from;
+    // Positions p .. p + 15 start a whole key when p + 15 + length <= end.
+    for (; size_t(end - p) >= k.length + 15; p += 16) {
+        const __m128i both = _mm_and_si128(folded(p, k.first), folded(p + k.length - 1, k.last));
+        const unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(both, folded(p + k.middleAt, k.middle))));
+        if (mask)
+            return p + __builtin_ctz(mask);
+    }
+    return findCandidateBytewise(k, p, end);
+}
+#endif
+
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("avx2"))) inline __m256i folded32(const unsigned char *q, const __m256i &byte)
+{
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(q));
+    return _mm256_cmpeq_epi8(_mm256_or_si256(x, _mm256_set1_epi8(0x20)), byte);
+}
+
+__attribute__((target("avx2"))) inline __m256i candidates32(const Probe &k, const __m256i &first,
+                                                              const __m256i &middle,
+                                                              const __m256i &last,
+                                                              const unsigned char *q)
+{
+    return _mm256_and_si256(_mm256_and_si256(folded32(q, first), folded32(q + k.length - 1, last)),
+                            folded32(q + k.middleAt, middle));
+}
+
+__attribute__((target("avx2"))) const unsigned char *
+findCandidateAvx2(const Probe &k, const unsigned char *from, const unsigned char *end)
+{
+    if (size_t(end - from) < k.length)
+        return from;
+    const __m256i first = _mm256_set1_epi8(char(k.first));
+    const __m256i middle = _mm256_set1_epi8(char(k.middle));
+    const __m256i last = _mm256_set1_epi8(char(k.last));
+    const unsigned char *p = from;
+    // Two blocks a round: candidates are rare, and one test for both halves the branches.
+    for (; size_t(end - p) >= k.length + 63; p += 64) {
+        const __m256i lo = candidates32(k, first, middle, last, p);
+        const __m256i hi = candidates32(k, first, middle, last, p + 32);
+        if (!_mm256_testz_si256(_mm256_or_si256(lo, hi), _mm256_or_si256(lo, hi))) {
+            const uint64_t mask = uint64_t(uint32_t(_mm256_movemask_epi8(lo)))
+                                  | (uint64_t(uint32_t(_mm256_movemask_epi8(hi))) << 32);
+            return p + __builtin_ctzll(mask);
+        }
+    }
+    for (; size_t(end - p) >= k.length + 31; p += 32) {
+        const unsigned mask = unsigned(_mm256_movemask_epi8(candidates32(k, first, middle, last, p)));
+        if (mask)
+            return p + __builtin_ctz(mask);
+    }
+    return findCandidateBytewise(k, p, end);
+}
+#endif
+
+KeyCandidates::Finder bestFinder()
+{
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (__builtin_cpu_supports("avx2"))
+        return findCandidateAvx2;
+#endif
+#if defined(__SSE2__)
+    return findCandidateSse2;
+#else
+    return findCandidateBytewise;
+#endif
+}
+
+// Whether every byte that folds to k in this code page is k or k with the 0x20 bit flipped.
+bool foldsWithin0x20(unsigned char k, const CodePage &cp)
+{
+    // In UTF-8 a name beyond ASCII is upper-cased by ICU, whose changes of bytes beyond ASCII
+    // follow no such rule; an ASCII byte there only ever comes from an ASCII letter.
+    if (cp.isUtf8() && k >= 0x80)
+        return false;
+    const auto &upper = cp.upperBytes();
+    for (unsigned b = 0; b < 256; ++b)
+        if (upper[b] == k && (b | 0x20) != (k | 0x20u))
+            return false;
+    return true;
+}
+
+} // namespace
+
+KeyCandidates::KeyCandidates(std::string_view upperKey, bool mappable, const CodePage &cp)
+{
+    if (!mappable || upperKey.empty())
+        return;
+    const auto byteAt = [&](size_t i) { return static_cast<unsigned char>(upperKey[i]); };
+    const size_t m = upperKey.size();
+    if (!foldsWithin0x20(byteAt(0), cp) || !foldsWithin0x20(byteAt(m - 1), cp))
+        return;
+    m_probe.first = byteAt(0) | 0x20;
+    m_probe.last = byteAt(m - 1) | 0x20;
+    m_probe.length = m;
+    // A third byte from the middle thins out the candidates of a common key; should it fold
+    // in other ways, the first byte stands in for it.
+    const size_t middle = m / 2;
+    m_probe.middleAt = foldsWithin0x20(byteAt(middle), cp) ? middle : 0;
+    m_probe.middle = byteAt(m_probe.middleAt) | 0x20;
+    m_find = bestFinder();
+}
+
+void measureName(const unsigned char *p, size_t fieldLength, const unsigned char *limit,
+                 NameBytes &name)
+{
+    name.data = p;
+    name.length = fieldLength;
+    name.limit = limit;
+    size_t off = 0;
+    unsigned high = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; off < fieldLength && size_t(limit - p) - off >= kBlock; off += kBlock) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + off));
+        const unsigned keep = lowBits(fieldLength - off);
+        const unsigned nul = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero))) & keep;
+        const unsigned bits = unsigned(_mm_movemask_epi8(v)) & keep;
+        if (nul) {
+            const unsigned at = unsigned(__builtin_ctz(nul));
+            name.length = off + at;
+            name.ascii = high == 0 && (bits & lowBits(at)) == 0;
+            return;
+        }
+        high |= bits;
+    }
+#endif
+    for (; off < fieldLength; ++off) {
+        if (p[off] == 0) {
+            name.length = off;
+            break;
+        }
+        high |= p[off] & 0x80;
+    }
+    name.ascii = high == 0;
+}
+
+FoldMatcher::FoldMatcher(std::string key, bool mappable, const CodePage &cp)
+    : m_key(std::move(key))
+    , m_mappable(mappable)
+    , m_cp(cp)
+    , m_utf8(cp.isUtf8())
+    , m_candidates(m_key, mappable, cp)
+{
+    for (const char c : m_key)
+        if (static_cast<unsigned char>(c) & 0x80)
+            m_keyAscii = false;
+    if (m_keyAscii && !m_key.empty() && m_key.size() <= sizeof m_keyBlock) {
+        std::memcpy(m_keyBlock, m_key.data(), m_key.size());
+        m_keyBlockMask = fold_detail::lowBits(m_key.size());
+    }
+}
+
+const std::string &FoldMatcher::upperCopy(const NameBytes &name) const
+{
+    // Only UTF-8 names with letters beyond ASCII come here; their upper case is found through
+    // the code page's tables, which work on whole texts.
+    thread_local std::string scratch;
+    m_cp.upperInto(name.view(), scratch);
+    return scratch;
+}
+
+// Whether the key matches the name's characters from byte `at` (a boundary) on, the name's
+// single-byte characters folded, its longer characters compared as they stand.
+bool FoldMatcher::matchesAt(const unsigned char *s, size_t n, size_t at) const
+{
+    const auto &upper = m_cp.upperBytes();
+    const auto &lead = m_cp.leadLengths();
+    const auto *key = reinterpret_cast<const unsigned char *>(m_key.data());
+    const size_t m = m_key.size();
+    size_t j = 0;
+    size_t q = at;
+    while (j < m) {
+        if (q >= n)
+            return false;
+        size_t len = lead[s[q]];
+        if (len > n - q)
+            len = n - q;
+        if (len == 1) {
+            if (upper[s[q]] != key[j])
+                return false;
+        } else if (len > m - j || std::memcmp(s + q, key + j, len) != 0) {
+            return false;
+        }
+        j += len;
+        q += len;
+    }
+    return true;
+}
+
+bool FoldMatcher::containsFrom(const unsigned char *s, size_t n, size_t from) const
+{
+    const auto &lead = m_cp.leadLengths();
+    for (size_t p = from; p < n && n - p >= m_key.size(); p += lead[s[p]])
+        if (matchesAt(s, n, p))
+            return true;
+    return false;
+}
+
+bool FoldMatcher::containsAscii(const NameBytes &name) const
+{
+    const unsigned char *s = name.data;
+    const size_t n = name.length;
+    const size_t m = m_key.size();
+    if (!m_keyAscii || n < m)
+        return false; // upper-casing keeps ASCII names ASCII
+    const size_t last = n - m;
+#if defined(__SSE2__)
+    const __m128i lowerBit = _mm_set1_epi8(0x20);
+    const __m128i first = _mm_set1_epi8(char(m_key[0] | 0x20));
+    const __m128i final = _mm_set1_epi8(char(m_key[m - 1] | 0x20));
+    size_t i = 0;
+    // Candidates are the positions whose first and last byte could fold to the key's; x | 0x20
+    // merges each letter with its lower case (and a few punctuation pairs, which the check of
+    // every byte below then turns away).
+    for (; i <= last && size_t(name.limit - s) - i >= m - 1 + kBlock; i += kBlock) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i + m - 1));
+        unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(
+                _mm_cmpeq_epi8(_mm_or_si128(a, lowerBit), first),
+                _mm_cmpeq_epi8(_mm_or_si128(b, lowerBit), final))));
+        mask &= lowBits(last - i + 1);
+        while (mask) {
+            if (matchesAt(s, n, i + size_t(__builtin_ctz(mask))))
+                return true;
+            mask &= mask - 1;
+        }
+    }
+    return i <= last && containsFrom(s, n, i);
+#else
+    (void)last;
+    return containsFrom(s, n, 0);
+#endif
+}
+
+bool FoldMatcher::containsMeasuring(const unsigned char *p, size_t fieldLength,
+                                    const unsigned char *limit) const
+{
+    NameBytes name;
+    measureName(p, fieldLength, limit, name);
+    return contains(name);
+}
+
+bool FoldMatcher::contains(const NameBytes &name) const
+{
+    if (!m_mappable || m_key.empty())
+        return false;
+    if (name.ascii)
+        return containsAscii(name);
+    if (m_utf8)
+        return m_cp.find(upperCopy(name), m_key) != std::string::npos;
+    return containsFrom(name.data, name.length, 0);
+}
+
+bool FoldMatcher::equals(const NameBytes &name) const
+{
+    if (!m_mappable || name.length != m_key.size())
+        return false;
+    if (!name.ascii && m_utf8)
+        return upperCopy(name) == m_key;
+    return matchesAt(name.data, name.length, 0);
+}
+
+int FoldMatcher::compare(const NameBytes &name) const
+{
+    if (!name.ascii && m_utf8) {
+        const int r = upperCopy(name).compare(m_key);
+        return r < 0 ? -1 : (r > 0 ? 1 : 0);
+    }
+    const auto &upper = m_cp.upperBytes();
+    const auto &lead = m_cp.leadLengths();
+    const auto *key = reinterpret_cast<const unsigned char *>(m_key.data());
+    const unsigned char *s = name.data;
+    const size_t n = name.length;
+    const size_t m = m_key.size();
+    for (size_t q = 0; q < n && q < m;) {
+        const size_t len = name.ascii ? 1 : lead[s[q]];
+        if (len == 1) {
+            const unsigned char c = upper[s[q]];
+            if (c != key[q])
+                return c < key[q] ? -1 : 1;
+            ++q;
+            continue;
+        }
+        for (const size_t end = q + len; q < end && q < n && q < m; ++q)
+            if (s[q] != key[q])
+                return s[q] < key[q] ? -1 : 1;
+    }
+    return n == m ? 0 : (n < m ? -1 : 1);
+}
+
+} // namespace veltrano

@@ -1,0 +1,133 @@
+#pragma once
+
+#include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "search/nodescan.h"
+
+namespace veltrano {
+
+// A node to scan: the cache folder that holds its index pair and its cache name (code-page
+// bytes).
+struct NodeRef
+{
+    std::string folder;
+    std::string cacheName;
+};
+
+// Scans a sequence of nodes on the calling thread plus helper threads. Every node is cut into
+// chunks of directory records, and the chunks of all nodes form one queue that the threads
+// work through in walk order; a thread that finds no chunk left opens the next node (reads its
+// .IDX), so a node's tail and the next node's head are scanned at the same time instead of one
+// thread waiting for the other at every node. At most kNodesInFlight nodes are open at once.
+//
+// What the owner of a run sees, all on the calling thread and in walk order: `opened` once per
+// node whose index pair could be read, then `deliver` for each of its chunks in order, then
+// `finished`. A node that cannot be read is passed over without a word.
+class ScanReceiver
+{
+public:
+    virtual ~ScanReceiver() = default;
+    virtual void opened(size_t node, const NodeScan &scan) = 0;
+    virtual void deliver(size_t node, const NodeScan &scan, const ScanChunk &chunk,
+                         ChunkResult &result) = 0;
+    virtual void finished(size_t node) = 0;
+};
+
+class ParallelScanner;
+struct ScannerReturn
+{
+    void operator()(ParallelScanner *scanner) const;
+};
+using ScannerLease = std::unique_ptr<ParallelScanner, ScannerReturn>;
+
+class ParallelScanner
+{
+public:
+    static constexpr size_t kNodesInFlight = 3;
+    // What an idle scanner may keep of the hits' storage of its last search.
+    static constexpr size_t kKeptResultBytes = 16 * 1024 * 1024;
+
+    // A scanner with `helpers` helper threads, one kept from an earlier search when one is free.
+    // Searches come one after another; a scanner given back keeps its threads and buffers, so
+    // that the next search does not start threads and fault in fresh memory, which with many
+    // hits cost a fifth of a search. At most two idle scanners are kept.
+    static ScannerLease borrow(unsigned helpers);
+
+    struct Job
+    {
+        const std::vector<NodeRef> *nodes = nullptr;
+        NodeScan settings; // matcher, options, stop flag and code page; no buffers
+        uint64_t chunkEntries = 8192;
+        size_t windowBytes = LstWindow::kDefaultCapacity;
+    };
+
+    explicit ParallelScanner(unsigned helpers);
+    ~ParallelScanner();
+    ParallelScanner(const ParallelScanner &) = delete;
+    ParallelScanner &operator=(const ParallelScanner &) = delete;
+
+    // Returns when every node is done, or soon after the stop flag is set, and no helper
+    // touches the nodes' buffers any more. An exception from a handler ends the run the same
+    // way and is passed on.
+    void run(const Job &job, ScanReceiver &receiver);
+
+    unsigned helpers() const { return unsigned(m_helpers.size()); }
+    // Frees the hits' storage beyond `bytes`.
+    void trim(size_t bytes);
+
+private:
+    enum class SlotState { Free, Opening, Ready, Failed };
+    struct Slot
+    {
+        SlotState state = SlotState::Free;
+        size_t node = 0;
+        PairBuffers pair;
+        NodeScan scan;
+        std::vector<ScanChunk> chunks;
+        std::vector<ChunkResult> results;
+        std::vector<char> finished;
+        size_t nextChunk = 0;
+    };
+    struct Task
+    {
+        Slot *slot = nullptr;
+        size_t chunk = 0; // SIZE_MAX: open the slot's node
+    };
+
+    Slot &slotOf(size_t node) { return m_slots[node % kNodesInFlight]; }
+    bool stopped() const { return m_job->settings.stop->load(std::memory_order_relaxed); }
+    bool claim(Task &task);
+    void perform(const Task &task, unsigned part);
+    void openNode(Slot &slot);
+    // Waits for `ready` (under the lock), doing tasks on the way; false when the run must end
+    // first (a stop or a failure).
+    template <typename Ready>
+    bool awaitHelping(std::unique_lock<std::mutex> &lock, Ready ready);
+    void helperLoop(unsigned part);
+    void finishRun();
+
+    std::vector<std::thread> m_helpers;
+    std::vector<LstWindow> m_windows; // one for each thread, 0 for the calling one
+    std::array<Slot, kNodesInFlight> m_slots;
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed; // a task done, a node delivered, a run begun or over
+    uint64_t m_generation = 0;
+    bool m_quit = false;
+    bool m_running = false;
+    unsigned m_helpersInRun = 0;
+    const Job *m_job = nullptr;
+    size_t m_nextToOpen = 0;  // the first node not yet claimed for opening
+    size_t m_delivering = 0;  // the node the calling thread hands over; earlier ones are done
+    std::exception_ptr m_failure;
+};
+
+} // namespace veltrano
