@@ -43,7 +43,10 @@ std::optional<TItemData> ParseListLine(std::string_view line, const CodePage &cp
     }
     if (fields.size() <= 8)
         return std::nullopt;
-    const std::string &name = fields[8];
+    // The entry keeps its name only up to a NUL, so that is the name to judge: "..\0x" must
+    // not come through as a "..", nor "\0x" as a row without a name.
+    std::string_view name = fields[8];
+    name = name.substr(0, name.find('\0'));
     if (name == "." || name == ".." || isBlank(name))
         return std::nullopt;
 

@@ -51,10 +51,13 @@ TEST(ListParse, UnknownMonthsAndDaysFallBackToTheFirst)
 
 TEST(ListParse, LinesThatNameNoEntryGiveNone)
 {
-    for (const char *text :
-            {"total 12", "drwxr-xr-x 1 u g 0 Jan 1 2001", "drwxr-xr-x 1 u g 0 Jan 1 2001 .",
-                    "drwxr-xr-x 1 u g 0 Jan 1 2001 ..", "", "-rw-r--r-- 1 u g 5 Feb 30 2001 a",
-                    "-rw-r--r-- 1 u g 5 Jan 1 0 a", "-rw-r--r-- 1 u g 5 Jan 99 2001 a"})
+    using namespace std::string_literals;
+    // The last three are names that a NUL cuts down to nothing, "." or "..".
+    for (const std::string &text : {"total 12"s, "drwxr-xr-x 1 u g 0 Jan 1 2001"s,
+                 "drwxr-xr-x 1 u g 0 Jan 1 2001 ."s, "drwxr-xr-x 1 u g 0 Jan 1 2001 .."s, ""s,
+                 "-rw-r--r-- 1 u g 5 Feb 30 2001 a"s, "-rw-r--r-- 1 u g 5 Jan 1 0 a"s,
+                 "-rw-r--r-- 1 u g 5 Jan 99 2001 a"s, "-rw-r--r-- 1 u g 5 Jan 1 2001 \0x"s,
+                 "drwxr-xr-x 1 u g 0 Jan 1 2001 .\0x"s, "drwxr-xr-x 1 u g 0 Jan 1 2001 ..\0x"s})
         EXPECT_FALSE(line(text)) << text;
 }
 
