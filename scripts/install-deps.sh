@@ -9,6 +9,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools
     xvfb xauth fonts-wqy-microhei
     python3 python3-pyftpdlib curl iproute2
+    clang-14 libclang-rt-14-dev libfuzzer-14-dev # the fuzz targets: clang++ with libFuzzer
 )
 
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite: a Release build with every layer, then the
 # engine's tests again under AddressSanitizer and UndefinedBehaviorSanitizer, and the search
-# worker's tests, which run several threads, under ThreadSanitizer.
+# worker's tests, which run several threads, under ThreadSanitizer; last, every fuzz target for a
+# short fixed time over its kept inputs and new ones.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,3 +26,10 @@ cmake --build build/tsan -j "$jobs" --target search_tests
 # (ThreadSanitizer cannot follow a child of fork() that starts threads; the other builds run that test.)
 TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/search_tests \
     --gtest_filter='SearchWorker.*:LstWindow.*:-SearchWorker.AChildOfForkSearchesOnThreadsOfItsOwn'
+
+# Each target runs its corpus (seeds and every input that once failed) and then fuzzes for 15
+# seconds: under three minutes in all. Any finding fails the run.
+cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
+    -DVELTRANO_FUZZ=ON -DVELTRANO_WITH_QT=OFF -DVELTRANO_TESTS=OFF -DVELTRANO_BENCH=OFF
+cmake --build build/fuzz -j "$jobs"
+fuzz/run.sh build/fuzz 15
