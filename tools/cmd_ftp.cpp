@@ -129,6 +129,18 @@ int runRequest(TFtpClient &client, TFtpRequest request, TFtpFctSet steps, int ti
         watchdog.start();
     };
     auto progress = client.OnProgress;
+    // The handlers below reach into this frame: none may outlive it.
+    struct Unhook
+    {
+        TFtpClient &client;
+        TCustomFtpCli::TFtpProgress progress;
+        ~Unhook()
+        {
+            client.OnStateChange = nullptr;
+            client.OnProgress = progress;
+            client.OnRequestDone = nullptr;
+        }
+    } unhook{client, progress};
     client.OnProgress = [&, progress](TCustomFtpCli &sender, int64_t count, bool &abort) {
         watchdog.start();
         if (progress)
