@@ -87,7 +87,7 @@ TEST(FtpCommands, AReplyThatNeverEndsTimesOut)
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "426 Timeout\n");
-    EXPECT_LT(seconds, 4.0);
+    EXPECT_LT(seconds, 6.0) << "the server goes on for 10 s";
 }
 
 TEST(FtpCommands, ListingNamesAreEscapedAndAnEchoedPasswordIsHidden)
