@@ -77,6 +77,8 @@ public:
 // client has settled in ftpReady. A high-level request runs a set of steps (open, USER, PASS,
 // CWD, PORT or PASV, REST, RETR, LIST, QUIT, ...) in a fixed order and reports once at the
 // end. Transfers never block the event loop: data is read in 2048-byte chunks as it arrives.
+// A download leaves an existing local file as it is until the server has said yes to RETR and
+// sent data, and fails when the bytes that came differ from the size the server announced.
 //
 // Only the requests this program uses are built: log-on, CWD, CDUP, TYPE, SYST, PWD, SIZE,
 // quote, QUIT, downloads (RETR with or without REST) and LIST. Uploads, renames, deletes and
