@@ -79,9 +79,9 @@ std::string toWire(const CodePage &cp, const std::string &utf8, const char *what
 }
 
 // A name as one safe field of a tab-separated line: control characters (tabs and line breaks
-// included) would break the columns or drive the terminal, so they and the backslash are
-// written as escapes.
-std::string escapeField(const std::string &utf8)
+// included) would break the columns or drive the terminal, so they are written as escapes, and
+// in a field the backslash too, so that every escape reads back one way.
+std::string escapeField(const std::string &utf8, bool backslash = true)
 {
     std::string out;
     out.reserve(utf8.size());
@@ -91,7 +91,7 @@ std::string escapeField(const std::string &utf8)
         const bool c1 = c == 0xC2 && i + 1 < utf8.size()
                 && static_cast<unsigned char>(utf8[i + 1]) <= 0x9F
                 && static_cast<unsigned char>(utf8[i + 1]) >= 0x80;
-        if (c == '\\')
+        if (c == '\\' && backslash)
             out += "\\\\";
         else if (c == '\t')
             out += "\\t";
@@ -177,7 +177,9 @@ int runFtp(const FtpArgs &args, bool get)
     client.SetBinary(true);
     client.SetPassive(!args.active);
     if (args.verbose)
-        client.OnDisplay = [&cp](TCustomFtpCli &, const std::string &text) { std::cerr << cp.toUtf8(text) << '\n'; };
+        client.OnDisplay = [&cp](TCustomFtpCli &, const std::string &text) {
+            std::cerr << escapeField(cp.toUtf8(text), false) << '\n';
+        };
     ProgressLine progress;
     if (stderrIsTerminal() && !args.verbose)
         client.OnProgress = [&progress](TCustomFtpCli &, int64_t count, bool &) { progress.show(count); };
@@ -213,12 +215,12 @@ int runFtp(const FtpArgs &args, bool get)
     progress.end();
     if (error != 0) {
         const std::string &reply = client.ErrorMessage.empty() ? client.LastReply() : client.ErrorMessage;
-        // A server may quote the password back in its answer.
+        // A server may quote the password back in its answer, or send terminal escapes.
         std::string text = cp.toUtf8(reply);
         for (size_t at = text.find(url.password); !url.password.empty() && at != std::string::npos;
                 at = text.find(url.password, at + 8))
             text.replace(at, url.password.size(), "********");
-        std::cerr << text << '\n';
+        std::cerr << escapeField(text, false) << '\n';
         return kExitFailure;
     }
     if (get)

@@ -90,7 +90,7 @@ TEST(FtpCommands, AReplyThatNeverEndsTimesOut)
     EXPECT_LT(seconds, 6.0) << "the server goes on for 10 s";
 }
 
-TEST(FtpCommands, ListingNamesAreEscapedAndAnEchoedPasswordIsHidden)
+TEST(FtpCommands, ServerTextsAreEscapedAndAnEchoedPasswordIsHidden)
 {
     ScriptServer server([](ScriptSession &s) {
         s.send("220 Ready\r\n");
@@ -123,13 +123,14 @@ TEST(FtpCommands, ListingNamesAreEscapedAndAnEchoedPasswordIsHidden)
         s.command();
         s.send("331 Password required\r\n");
         s.command();
-        s.send("530 Login incorrect for password secret\r\n");
+        s.send("530 Login incorrect for password secret\x1b]0;owned\x07\r\n");
         s.command();
         s.send("221 Bye\r\n");
     });
     CliRun get = cli("ftp-get -v " + scriptUrl(refusing, "f.bin") + " --to /nonexistent");
     EXPECT_EQ(get.status, 1);
-    EXPECT_NE(get.err.find("530 Login incorrect for password ********\n"), std::string::npos)
+    EXPECT_NE(get.err.find("530 Login incorrect for password ********\\x1b]0;owned\\x07\n"),
+            std::string::npos)
             << get.err;
     EXPECT_EQ(get.err.find("secret"), std::string::npos) << get.err;
 }
