@@ -6,6 +6,7 @@
 
 #include <crypt.h>
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include "cache/collector.h"
@@ -125,7 +126,7 @@ TEST_F(Server, OwnClientSearchesChecksBrowsesAndResumes)
     // Search: OPENFIND, 700, then the pseudo file FIND read by the program's stream reader.
     h->client.SetLocalFileName("OPENFIND 檔名,包含,t;無,檔案大小,大於,;無,修改日期,大於,;0,0;");
     h->client.QuoteAsync();
-    ASSERT_EQ(h->waitDone(), 0);
+    h->waitDone(); // the client counts any reply from 500 up as an error; the code tells
     ASSERT_EQ(h->client.ReplyCode(), 700) << h->client.LastReply();
     FindStream stream{CodePage("UTF-8")};
     bool parsed = false;
@@ -148,7 +149,7 @@ TEST_F(Server, OwnClientSearchesChecksBrowsesAndResumes)
         rows.push_back(row(item.name(), item.Size, item.isDirectory(), item.Time));
     const std::vector<std::string> expected = cliRows(s_dir->path() / "Cache", "name contains t");
     EXPECT_EQ(rows, expected);
-    EXPECT_EQ(stream.foundFiles(), 4);
+    EXPECT_EQ(stream.foundFiles(), 3);
     h->client.DisplayFileFlag = false;
 
     // Existence checks before a download.
@@ -184,7 +185,7 @@ TEST_F(Server, OwnClientSearchesChecksBrowsesAndResumes)
     h->client.SetLocalFileName(local.string());
     h->client.RestGetAsync();
     ASSERT_EQ(h->waitDone(), 0) << h->client.LastReply();
-    EXPECT_EQ(h->client.ResumeOffset(), 1000001);
+    EXPECT_TRUE(h->traced("> REST 1000001"));
     EXPECT_TRUE(test::readFile(local) == whole);
 }
 
@@ -202,8 +203,8 @@ TEST_F(Server, CurlListsAndDownloadsWithResume)
     const std::string url = fmt::format("ftp://bob:pw@127.0.0.1:{}/PC1/docs/", port());
     test::CliRun run = test::runCommand("curl -s " + url);
     EXPECT_EQ(run.status, 0);
-    EXPECT_NE(run.out.find(" report.txt\r"), std::string::npos) << run.out;
-    EXPECT_EQ(run.out.find(" out\r"), std::string::npos) << "a link out of the share is not shown";
+    EXPECT_NE(run.out.find(" report.txt\n"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find(" out\n"), std::string::npos) << "a link out of the share is not shown";
 
     const fs::path local = m_local.path() / "big.bin";
     const std::string whole = test::readFile(served("big.bin"));
@@ -306,7 +307,7 @@ TEST(ServerSearch, StreamEqualsTheCommandLineSearch)
         ASSERT_EQ(h.waitDone(), 0) << h.client.LastReply();
         h.client.SetLocalFileName("OPENFIND " + *big5.fromUtf8(c.command));
         h.client.QuoteAsync();
-        ASSERT_EQ(h.waitDone(), 0);
+        h.waitDone();
         ASSERT_EQ(h.client.ReplyCode(), 700) << h.client.LastReply();
         std::string bytes;
         h.client.OnDisplayFile = [&](TCustomFtpCli &, const std::string &chunk) {
