@@ -20,6 +20,7 @@ constexpr qint64 kSocketBacklog = 256 * 1024;
 constexpr size_t kReadChunk = 64 * 1024;
 // A data connection that the client does not open or accept within this time is given up.
 constexpr int kDataConnectMs = 30000;
+constexpr qint64 kMaxUnreadReplies = 1024 * 1024;
 
 uint32_t ipv4Of(const QHostAddress &address)
 {
@@ -126,8 +127,16 @@ void FtpConnection::touch()
 
 void FtpConnection::send(const std::string &text)
 {
-    if (!text.empty() && m_control->state() == QAbstractSocket::ConnectedState)
-        m_control->write(text.data(), qint64(text.size()));
+    if (text.empty() || m_control->state() != QAbstractSocket::ConnectedState)
+        return;
+    // A client that sends commands without reading the replies would make them pile up here.
+    if (m_control->bytesToWrite() > kMaxUnreadReplies) {
+        logLine("closing a client that does not read its replies");
+        m_control->abort();
+        close();
+        return;
+    }
+    m_control->write(text.data(), qint64(text.size()));
 }
 
 void FtpConnection::close()
@@ -231,7 +240,8 @@ void FtpConnection::checkPassword()
                         self->resumeAfterWait();
                         return;
                     }
-                    logLine("wrong password for " + user);
+                    logLine(self->m_control->peerAddress().toString().toStdString()
+                            + ": wrong password for " + user);
                     // A wrong guess costs the guesser time; the others are served meanwhile.
                     QTimer::singleShot(self->m_server.config().wrongPasswordDelay, self, [self] {
                         self->act(self->m_session.passwordChecked(false));
@@ -282,6 +292,10 @@ void FtpConnection::startTransfer()
         auto *socket = new QTcpSocket(this);
         m_data = socket;
         connect(socket, &QTcpSocket::connected, this, &FtpConnection::dataReady);
+        connect(socket, &QTcpSocket::errorOccurred, this, [this, socket] {
+            if (m_transferring && socket->state() != QAbstractSocket::ConnectedState)
+                finishTransfer(false, "Cannot open the data connection");
+        });
         socket->connectToHost(QHostAddress(m_transfer.active.address), m_transfer.active.port);
     }
     if (m_data && m_data->state() == QAbstractSocket::ConnectedState)

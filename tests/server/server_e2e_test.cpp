@@ -5,6 +5,8 @@
 #include <sstream>
 
 #include <crypt.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>
@@ -61,6 +63,32 @@ std::vector<std::string> cliRows(const fs::path &cache, const std::string &condi
                     (std::stoul(f[2]) & kAttrDirectory) != 0, f[3]));
     }
     return rows;
+}
+
+// The stream of one search by an anonymous client of the program's own; empty on a failure.
+std::string anonymousSearch(uint16_t port, const std::string &argument)
+{
+    FtpHarness h(port);
+    h.client.UserName = "anonymous";
+    h.client.PassWord = "guest@";
+    h.client.ConnectAsync();
+    EXPECT_EQ(h.waitDone(), 0) << h.client.LastReply();
+    h.client.SetLocalFileName("OPENFIND " + argument);
+    h.client.QuoteAsync();
+    h.waitDone();
+    EXPECT_EQ(h.client.ReplyCode(), 700) << h.client.LastReply();
+    if (h.client.ReplyCode() != 700)
+        return {};
+    std::string bytes;
+    h.client.OnDisplayFile = [&](TCustomFtpCli &, const std::string &chunk) {
+        bytes += chunk;
+    };
+    h.client.DisplayFileFlag = true;
+    h.client.SetDisplayFileMode(ftpBinary);
+    h.client.HostFileName = "FIND";
+    h.client.GetAsync();
+    EXPECT_EQ(h.waitDone(), 0);
+    return bytes;
 }
 
 class Server : public ::testing::Test
@@ -187,6 +215,14 @@ TEST_F(Server, OwnClientSearchesChecksBrowsesAndResumes)
     ASSERT_EQ(h->waitDone(), 0) << h->client.LastReply();
     EXPECT_TRUE(h->traced("> REST 1000001"));
     EXPECT_TRUE(test::readFile(local) == whole);
+
+    // And in active mode: the server connects back to the client's PORT.
+    h->client.SetPassive(false);
+    h->client.HostFileName = "/PC1/docs/report.txt";
+    h->client.SetLocalFileName((m_local.path() / "report.txt").string());
+    h->client.GetAsync();
+    ASSERT_EQ(h->waitDone(), 0) << h->client.LastReply();
+    EXPECT_EQ(test::readFile(m_local.path() / "report.txt"), "report");
 }
 
 TEST_F(Server, WrongPasswordIsRefusedAfterADelay)
@@ -300,24 +336,7 @@ TEST(ServerSearch, StreamEqualsTheCommandLineSearch)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.cli);
-        FtpHarness h(server.port());
-        h.client.UserName = "anonymous";
-        h.client.PassWord = "guest@";
-        h.client.ConnectAsync();
-        ASSERT_EQ(h.waitDone(), 0) << h.client.LastReply();
-        h.client.SetLocalFileName("OPENFIND " + *big5.fromUtf8(c.command));
-        h.client.QuoteAsync();
-        h.waitDone();
-        ASSERT_EQ(h.client.ReplyCode(), 700) << h.client.LastReply();
-        std::string bytes;
-        h.client.OnDisplayFile = [&](TCustomFtpCli &, const std::string &chunk) {
-            bytes += chunk;
-        };
-        h.client.DisplayFileFlag = true;
-        h.client.SetDisplayFileMode(ftpBinary);
-        h.client.HostFileName = "FIND";
-        h.client.GetAsync();
-        ASSERT_EQ(h.waitDone(), 0);
+        const std::string bytes = anonymousSearch(server.port(), *big5.fromUtf8(c.command));
         TItemList items;
         FindTotals totals;
         parseFindStream(bytes, false, big5, items, totals);
@@ -329,6 +348,82 @@ TEST(ServerSearch, StreamEqualsTheCommandLineSearch)
         EXPECT_EQ(rows, expected);
         EXPECT_EQ(uint64_t(totals.files + totals.folders), expected.size());
     }
+}
+
+// A collector that replaces the cache between two searches: the second search finds the new
+// file without a restart.
+TEST(ServerSearch, ACacheReplacedByTheCollectorIsSearchedAnew)
+{
+    test::ensureApplication();
+    test::TempDir dir;
+    fs::create_directories(dir.path() / "share");
+    test::writeFile(dir.path() / "share" / "old.txt", "old");
+    CollectOptions options;
+    options.cacheRoot = dir.path() / "Cache";
+    options.resolveAddresses = false;
+    const ShareSpec share = parseShareSpec("\\\\PC1\\docs=" + (dir.path() / "share").string());
+    collectShares({share}, options);
+    test::writeFile(
+            dir.path() / "shares", "\\\\PC1\\docs=" + (dir.path() / "share").string() + "\n");
+    test::writeFile(dir.path() / "users", "anonymous:\n");
+    test::ServerProcess server(
+            {"--cache", options.cacheRoot.string(), "--shares", (dir.path() / "shares").string(),
+                    "--users", (dir.path() / "users").string(), "--codepage", "UTF-8"});
+    ASSERT_TRUE(server.up());
+
+    const std::string search = "檔名,包含,fresh;無,檔案大小,大於,;無,修改日期,大於,;0,0;";
+    EXPECT_EQ(anonymousSearch(server.port(), search), "?H0<0\n?E");
+    test::writeFile(dir.path() / "share" / "fresh.txt", "new");
+    collectShares({share}, options);
+    const std::string stream = anonymousSearch(server.port(), search);
+    EXPECT_NE(stream.find("fresh.txt<3<"), std::string::npos) << stream;
+    EXPECT_NE(stream.find("?H1<0\n?E"), std::string::npos) << stream;
+}
+
+// A plain socket's first reply line, or "" when the connection closes or stays silent.
+std::string firstLine(int fd)
+{
+    std::string line;
+    char c;
+    while (line.find('\n') == std::string::npos && ::recv(fd, &c, 1, 0) == 1)
+        line += c;
+    return line;
+}
+
+int connectPlain(uint16_t port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    timeval wait{10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    return fd;
+}
+
+TEST(ServerLimits, ClientsBeyondTheLimitAndIdleClientsAreTurnedAway)
+{
+    test::TempDir dir;
+    fs::create_directories(dir.path() / "share");
+    test::writeFile(
+            dir.path() / "shares", "\\\\PC1\\docs=" + (dir.path() / "share").string() + "\n");
+    test::writeFile(dir.path() / "users", "anonymous:\n");
+    test::ServerProcess server({"--cache", (dir.path() / "Cache").string(), "--shares",
+            (dir.path() / "shares").string(), "--users", (dir.path() / "users").string(),
+            "--max-clients", "1", "--idle-timeout", "1"});
+    ASSERT_TRUE(server.up());
+    const int first = connectPlain(server.port());
+    EXPECT_EQ(firstLine(first).substr(0, 4), "220 ");
+    const int second = connectPlain(server.port());
+    EXPECT_EQ(firstLine(second).substr(0, 4), "421 ");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(firstLine(first).substr(0, 4), "421 ");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(firstLine(first), ""); // and closed
+    ::close(first);
+    ::close(second);
 }
 
 } // namespace
