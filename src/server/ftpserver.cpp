@@ -29,8 +29,12 @@ uint32_t ipv4Of(const QHostAddress &address)
     return ok ? v4 : 0;
 }
 
-void logLine(const std::string &text)
+// Client-chosen texts (user names) go to the log too: no control byte of theirs reaches it.
+void logLine(std::string text)
 {
+    for (char &c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
     std::fprintf(stderr, "%s\n", text.c_str());
 }
 
