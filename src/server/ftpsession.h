@@ -102,7 +102,6 @@ private:
     Step startTransfer(Transfer transfer, std::string_view what);
     bool isFind(std::string_view argument) const;
     std::string wireText(std::string_view utf8) const;
-    std::string listing(const ShareMap::Location &at, bool namesOnly, bool &ok) const;
 
     const ShareMap &m_shares;
     const UserDb &m_users;
