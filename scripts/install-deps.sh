@@ -9,6 +9,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools
     xvfb xauth fonts-wqy-microhei
     python3 python3-pyftpdlib curl iproute2
+    libcrypt-dev   # crypt(3) of libxcrypt: the search server's password hashes
 )
 
 missing=()
