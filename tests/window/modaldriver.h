@@ -1,0 +1,46 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QWidget>
+
+// Runs `act` on the next modal window or popup that opens, once it is showing. Modal dialogs
+// run their own event loop, so a test hands its input to them through this before the click
+// that opens them.
+namespace veltrano::test {
+
+inline void onNext(bool popup, std::function<void(QWidget *)> act, int timeoutMs = 5000)
+{
+    QWidget *before = popup ? QApplication::activePopupWidget() : QApplication::activeModalWidget();
+    auto *timer = new QTimer;
+    timer->setInterval(10);
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
+    QObject::connect(timer, &QTimer::timeout, timer, [=] {
+        QWidget *now =
+                popup ? QApplication::activePopupWidget() : QApplication::activeModalWidget();
+        const bool ready = now && now != before && now->isVisible();
+        if (!ready && clock->elapsed() < timeoutMs)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        if (ready)
+            act(now);
+    });
+    timer->start();
+}
+
+inline void onNextModal(std::function<void(QWidget *)> act)
+{
+    onNext(false, std::move(act));
+}
+inline void onNextPopup(std::function<void(QWidget *)> act)
+{
+    onNext(true, std::move(act));
+}
+
+} // namespace veltrano::test
