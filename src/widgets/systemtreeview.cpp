@@ -17,6 +17,9 @@ TSystemTreeView::TSystemTreeView(QWidget *parent)
     m_model->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::Drives);
     m_model->setReadOnly(true);
     m_model->setRootPath(QDir::rootPath());
+    // Ahead of the selection model, which moves the current row to a neighbour first.
+    connect(m_model, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+            &TSystemTreeView::rememberFallback);
     setModel(m_model);
     for (int column = 1; column < m_model->columnCount(); ++column)
         hideColumn(column);
@@ -36,8 +39,6 @@ TSystemTreeView::TSystemTreeView(QWidget *parent)
                     m_model->fetchMore(current);
                 emit selectionPathChanged(m_model->filePath(current));
             });
-    connect(m_model, &QAbstractItemModel::rowsAboutToBeRemoved, this,
-            &TSystemTreeView::rememberFallback);
     connect(m_model, &QAbstractItemModel::rowsRemoved, this, &TSystemTreeView::applyFallback);
 
     const QModelIndex home = m_model->index(QDir::homePath());

@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QInputMethodEvent>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 
@@ -32,6 +34,22 @@ inline void onNext(bool popup, std::function<void(QWidget *)> act, int timeoutMs
             act(now);
     });
     timer->start();
+}
+
+// Types `text` into `edit`: key by key where keys exist, and the rest the way an input method
+// hands over Chinese, as one committed string.
+inline void typeText(QWidget *edit, const QString &text)
+{
+    bool ascii = true;
+    for (QChar c : text)
+        ascii = ascii && c.unicode() >= 0x20 && c.unicode() < 0x7f;
+    if (ascii) {
+        QTest::keyClicks(edit, text);
+        return;
+    }
+    QInputMethodEvent commit;
+    commit.setCommitString(text);
+    QApplication::sendEvent(edit, &commit);
 }
 
 inline void onNextModal(std::function<void(QWidget *)> act)
