@@ -35,8 +35,7 @@ std::vector<std::string> column(const TEnhListView &list, int cell)
 
 void threeColumns(TEnhListView &list)
 {
-    list.setColumns(
-            {{QStringLiteral("a"), 50}, {QStringLiteral("b"), 60}, {QStringLiteral("c"), 70}}, 1);
+    list.setColumns({{QStringLiteral("a"), 50}, {QStringLiteral("b"), 60}, {QStringLiteral("c"), 70}}, 1);
 }
 
 } // namespace
@@ -59,11 +58,10 @@ private slots:
     void modelKeepsItsContractWhileRowsComeAndGo()
     {
         TEnhListView list;
-        QAbstractItemModelTester tester(
-                list.model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester tester(list.model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         threeColumns(list);
         fill(list, {{"x", "2", "", "hidden"}, {"y", "1"}});
-        list.model()->insertRowAt(0, 1, std::vector<std::string_view>{"top"});
+        list.model()->insertRowAt(0, 1, std::vector<std::string_view> {"top"});
         QCOMPARE(list.model()->rowCount(), 3);
         QCOMPARE(list.model()->cell(0, 0), "top");
         QCOMPARE(list.model()->cell(1, 3), "hidden"); // hidden cells are kept, not shown
@@ -81,7 +79,7 @@ private slots:
         QSignalSpy inserted(list.model(), &QAbstractItemModel::rowsInserted);
         for (int i = 0; i < 500; ++i) {
             const std::string text = std::to_string(i);
-            list.model()->stage(0, std::vector<std::string_view>{text});
+            list.model()->stage(0, std::vector<std::string_view> {text});
         }
         QCOMPARE(list.model()->rowCount(), 0);
         list.model()->flush();
@@ -98,7 +96,7 @@ private slots:
         for (int i = 0; i < 3000; ++i)
             values.push_back("folder" + std::to_string(i % 7) + std::string(i % 50, 'x'));
         for (const std::string &value : values)
-            list.model()->stage(0, std::vector<std::string_view>{value});
+            list.model()->stage(0, std::vector<std::string_view> {value});
         list.model()->flush();
         for (int i = 0; i < 3000; ++i)
             QCOMPARE(list.model()->cell(i, 0), values[size_t(i)]);
@@ -111,28 +109,25 @@ private slots:
         list.AutoColumnSort = acsSortToggle;
         fill(list, {{"b", "10"}, {"a", "9"}, {"c", "100"}});
         list.ColClick(1);
-        QCOMPARE(column(list, 1), (std::vector<std::string>{"9", "10", "100"}));
+        QCOMPARE(column(list, 1), (std::vector<std::string> {"9", "10", "100"}));
         list.ColClick(1);
-        QCOMPARE(column(list, 1), (std::vector<std::string>{"100", "10", "9"}));
+        QCOMPARE(column(list, 1), (std::vector<std::string> {"100", "10", "9"}));
         list.ColClick(0);
         QVERIFY(list.sortAscending());
-        QCOMPARE(column(list, 0), (std::vector<std::string>{"a", "b", "c"}));
+        QCOMPARE(column(list, 0), (std::vector<std::string> {"a", "b", "c"}));
     }
 
     void smartComparisonReadsNumbersDatesAndText_data()
     {
         QTest::addColumn<QStringList>("cells");
         QTest::addColumn<QStringList>("sorted");
-        QTest::newRow("numbers") << QStringList{"10", "9", "1,234", "999"}
-                                 << QStringList{"9", "10", "999", "1,234"};
-        QTest::newRow("number and unit")
-                << QStringList{"20 KB", "3 KB"} << QStringList{"3 KB", "20 KB"};
-        QTest::newRow("dates") << QStringList{"2001/02/03 10:00:00", "1999/12/31 23:59:59",
-                "2001/02/03"}
-                               << QStringList{"1999/12/31 23:59:59", "2001/02/03",
-                                          "2001/02/03 10:00:00"};
-        QTest::newRow("dates and words")
-                << QStringList{"zz", "2001/02/03", "aa"} << QStringList{"2001/02/03", "aa", "zz"};
+        QTest::newRow("numbers") << QStringList {"10", "9", "1,234", "999"}
+                                 << QStringList {"9", "10", "999", "1,234"};
+        QTest::newRow("number and unit") << QStringList {"20 KB", "3 KB"} << QStringList {"3 KB", "20 KB"};
+        QTest::newRow("dates") << QStringList {"2001/02/03 10:00:00", "1999/12/31 23:59:59", "2001/02/03"}
+                               << QStringList {"1999/12/31 23:59:59", "2001/02/03", "2001/02/03 10:00:00"};
+        QTest::newRow("dates and words") << QStringList {"zz", "2001/02/03", "aa"}
+                                         << QStringList {"2001/02/03", "aa", "zz"};
     }
 
     void smartComparisonReadsNumbersDatesAndText()
@@ -157,8 +152,7 @@ private slots:
         threeColumns(list);
         list.AutoColumnSort = acsSortToggle;
         int calls = 0;
-        list.OnSortItems = [&](const TEnhListModel &, RowId, RowId, int sortColumn, TSortAs &as,
-                                   int &result) {
+        list.OnSortItems = [&](const TEnhListModel &, RowId, RowId, int sortColumn, TSortAs &as, int &result) {
             ++calls;
             if (sortColumn == 0)
                 as = saNumeric;
@@ -167,15 +161,13 @@ private slots:
             else
                 result = 0; // caption: keep the order
         };
-        fill(list,
-                {{"x", "10", "2000/01/02"}, {"y", "9", "1999/05/06"}, {"z", "abc", "2000/01/01"}});
+        fill(list, {{"x", "10", "2000/01/02"}, {"y", "9", "1999/05/06"}, {"z", "abc", "2000/01/01"}});
         list.ColClick(1);
-        QCOMPARE(column(list, 1), (std::vector<std::string>{"abc", "9", "10"})); // text counts as 0
+        QCOMPARE(column(list, 1), (std::vector<std::string> {"abc", "9", "10"})); // text counts as 0
         list.ColClick(2);
-        QCOMPARE(column(list, 2),
-                (std::vector<std::string>{"1999/05/06", "2000/01/01", "2000/01/02"}));
+        QCOMPARE(column(list, 2), (std::vector<std::string> {"1999/05/06", "2000/01/01", "2000/01/02"}));
         list.ColClick(0);
-        QCOMPARE(column(list, 0), (std::vector<std::string>{"y", "z", "x"}));
+        QCOMPARE(column(list, 0), (std::vector<std::string> {"y", "z", "x"}));
         QVERIFY(calls > 0);
     }
 
@@ -187,14 +179,14 @@ private slots:
         list.Loaded(); // no saved settings: column 0 ascending
         QCOMPARE(list.sortColumn(), 0);
         fill(list, {{"b"}, {"a"}});
-        QCOMPARE(column(list, 0), (std::vector<std::string>{"b", "a"})); // no automatic resort
+        QCOMPARE(column(list, 0), (std::vector<std::string> {"b", "a"})); // no automatic resort
         list.BeginUpdate();
         list.BeginUpdate();
         list.Resort();
         list.EndUpdate();
-        QCOMPARE(column(list, 0), (std::vector<std::string>{"b", "a"}));
+        QCOMPARE(column(list, 0), (std::vector<std::string> {"b", "a"}));
         list.EndUpdate();
-        QCOMPARE(column(list, 0), (std::vector<std::string>{"a", "b"}));
+        QCOMPARE(column(list, 0), (std::vector<std::string> {"a", "b"}));
         list.EndUpdate(); // never below zero
     }
 
@@ -206,7 +198,7 @@ private slots:
         fill(list, {{"c"}, {"a"}, {"b"}});
         list.selectRow(0); // "c"
         list.ColClick(0);
-        QCOMPARE(list.selectedRows(), std::vector<int>{2});
+        QCOMPARE(list.selectedRows(), std::vector<int> {2});
     }
 
     void settingsAreStoredAndRestored()

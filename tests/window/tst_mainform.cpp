@@ -2,8 +2,8 @@
 #include <QComboBox>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSignalSpy>
 #include <QSpinBox>
+#include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
 
@@ -37,24 +37,21 @@ void writeFixtureCache(const std::string &cacheRoot)
     for (int i = 0; i < 8; ++i)
         top.push_back(test::dirEntry("d" + std::to_string(i), 36526.25 + i));
     for (int i = 0; i < 40; ++i)
-        top.push_back(
-                test::fileEntry("file" + std::to_string(i) + ".txt", uint32_t(i) * 700, 36000 + i));
+        top.push_back(test::fileEntry("file" + std::to_string(i) + ".txt", uint32_t(i) * 700, 36000 + i));
     pc1.addDirectory("\\\\PC1\\share\\", top);
     for (int d = 0; d < 8; ++d) {
         std::vector<CacheEntry> files;
         for (int i = 0; i < 10; ++i)
-            files.push_back(
-                    test::fileEntry("doc" + std::to_string(d) + "_" + std::to_string(i) + ".doc",
-                            uint32_t(1023 + i * 4096), 37000.5 + i));
+            files.push_back(test::fileEntry("doc" + std::to_string(d) + "_" + std::to_string(i) + ".doc",
+                                            uint32_t(1023 + i * 4096), 37000.5 + i));
         pc1.addDirectory("\\\\PC1\\share\\d" + std::to_string(d) + "\\", files);
     }
     pc1.write(cacheRoot, "PC1", utf8);
     IndexPairWriter pc2;
     pc2.addDirectory("\\\\PC2\\pub\\", {});
     pc2.write(cacheRoot, "PC2", utf8);
-    writeNodeList(cacheRoot,
-            {test::makeNode("PC1", "PC1", test::indexedKind()),
-                    test::makeNode("PC2", "PC2", test::indexedKind())});
+    writeNodeList(cacheRoot, {test::makeNode("PC1", "PC1", test::indexedKind()),
+                              test::makeNode("PC2", "PC2", test::indexedKind())});
 }
 
 struct EngineHit
@@ -67,8 +64,8 @@ struct EngineHit
 };
 
 // The hits the engine gives for one row-1 condition, as the command line lists them.
-std::vector<EngineHit> engineHits(
-        const std::string &cacheRoot, TCompField field, TCompOp op, const std::string &key)
+std::vector<EngineHit> engineHits(const std::string &cacheRoot, TCompField field, TCompOp op,
+                                  const std::string &key)
 {
     TCompInfos conds;
     conds[0].Logic = clAnd;
@@ -78,13 +75,10 @@ std::vector<EngineHit> engineHits(
     CheckConditions(conds);
     std::vector<EngineHit> hits;
     TObjSearch search(cacheRoot, 0, 0, conds, CodePage::forCache(cacheRoot),
-            [](const std::function<void()> &call) {
-                call();
-            });
+                      [](const std::function<void()> &call) { call(); });
     search.OnHit = [&](TObjSearch &sender) {
         const TItemData &item = sender.CurItem();
-        hits.push_back(
-                {std::string(item.name()), item.Attr, item.Size, item.Time, sender.CurNodeName()});
+        hits.push_back({std::string(item.name()), item.Attr, item.Size, item.Time, sender.CurNodeName()});
     };
     search.Start();
     search.WaitFor();
@@ -113,8 +107,7 @@ class TestMainForm : public QObject
     }
     QString cell(int row, int column) const
     {
-        return QString::fromStdString(
-                std::string(m_form->resultList()->model()->cell(row, column)));
+        return QString::fromStdString(std::string(m_form->resultList()->model()->cell(row, column)));
     }
 
 private slots:
@@ -132,7 +125,7 @@ private slots:
     void init()
     {
         m_boxes.clear();
-        const SetupEnvironment environment{CodePage("CP950"), m_folder, m_folder};
+        const SetupEnvironment environment {CodePage("CP950"), m_folder, m_folder};
         DefaultSetupInfo(m_setup, environment);
         DefaultCommonInfo(m_common, 0);
         m_form = std::make_unique<TMainForm>(m_setup, m_common, m_folder);
@@ -253,18 +246,13 @@ private slots:
         QTest::addColumn<int>("op");
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("message");
-        QTest::newRow("blank") << 0 << 0 << "   "
-                               << "至少輸入一個關鍵值(非空白)";
-        QTest::newRow("separator") << 0 << 0 << "a;b"
-                                   << "字元 ';' 或 ',' 是不允許的";
-        QTest::newRow("size not a number") << 2 << 2 << "1.5"
-                                           << "關鑑值必須為數值(KB)";
-        QTest::newRow("size contains") << 2 << 0 << "10"
-                                       << "檔案大小不支援\"包含\"方法";
+        QTest::newRow("blank") << 0 << 0 << "   " << "至少輸入一個關鍵值(非空白)";
+        QTest::newRow("separator") << 0 << 0 << "a;b" << "字元 ';' 或 ',' 是不允許的";
+        QTest::newRow("size not a number") << 2 << 2 << "1.5" << "關鑑值必須為數值(KB)";
+        QTest::newRow("size contains") << 2 << 0 << "10" << "檔案大小不支援\"包含\"方法";
         QTest::newRow("bad date") << 3 << 2 << "31/31/1999"
                                   << "日期格式不合法\r\n正確格式 1/1/1999 10:00 AM 或 1/1/1999";
-        QTest::newRow("date contains") << 3 << 0 << "1/1/1999"
-                                       << "修改日期不支援\"包含\"方法";
+        QTest::newRow("date contains") << 3 << 0 << "1/1/1999" << "修改日期不支援\"包含\"方法";
     }
 
     void conditionFaultsAreShownAsErrorBoxes()
@@ -292,8 +280,7 @@ private slots:
         QVERIFY(page->fieldBox(1)->isHidden());
         page->logicBox(1)->setCurrentIndex(clOr);
         page->Logic2ComboBoxChange();
-        for (QWidget *box :
-                {page->fieldBox(1), page->opBox(1), page->textBox(1), page->logicBox(2)})
+        for (QWidget *box : {page->fieldBox(1), page->opBox(1), page->textBox(1), page->logicBox(2)})
             QVERIFY(!box->isHidden());
         QVERIFY(page->fieldBox(2)->isHidden());
         page->logicBox(2)->setCurrentIndex(clAndNot);
@@ -301,8 +288,7 @@ private slots:
         QVERIFY(!page->textBox(2)->isHidden());
         page->logicBox(1)->setCurrentIndex(clNone);
         page->Logic2ComboBoxChange();
-        for (QWidget *box :
-                {page->logicBox(1), page->fieldBox(1), page->logicBox(2), page->textBox(2)})
+        for (QWidget *box : {page->logicBox(1), page->fieldBox(1), page->logicBox(2), page->textBox(2)})
             QVERIFY(box->isHidden());
         QCOMPARE(page->logicBox(2)->currentIndex(), int(clNone));
         page->moreButton()->click();
@@ -321,15 +307,13 @@ private slots:
         search(QStringLiteral("d2_"));
         const SearchHistory &history = m_form->historyPage()->history();
         QCOMPARE(history.entries.size(), size_t(3)); // COMMAND compares with letter case
-        QCOMPARE(page->recentTexts(0), (std::vector<std::string>{"d2_", "DOC3"}));
-        QCOMPARE(page->recentTexts(1), (std::vector<std::string>{"ignored"}));
+        QCOMPARE(page->recentTexts(0), (std::vector<std::string> {"d2_", "DOC3"}));
+        QCOMPARE(page->recentTexts(1), (std::vector<std::string> {"ignored"}));
         TEnhListView *list = m_form->historyPage()->listView();
         QCOMPARE(list->model()->count(), 3);
         QCOMPARE(list->model()->image(0), 2);
-        QCOMPARE(QString::fromStdString(std::string(list->model()->cell(0, 1))),
-                QStringLiteral("檔名包含d2_"));
-        QCOMPARE(std::string(list->model()->cell(0, 4)),
-                std::string("檔名,包含,d2_;無,檔案大小,大於,ignored;無,修改日期,大於,"));
+        QCOMPARE(QString::fromStdString(std::string(list->model()->cell(0, 1))), QStringLiteral("檔名包含d2_"));
+        QCOMPARE(std::string(list->model()->cell(0, 4)), std::string("檔名,包含,d2_;無,檔案大小,大於,ignored;無,修改日期,大於,"));
 
         m_form->historyPage()->BitBtn6Click(); // no selection: nothing happens
         QCOMPARE(page->textBox(0)->currentText(), QStringLiteral("d2_"));
@@ -361,12 +345,11 @@ private slots:
 
         m_form = std::make_unique<TMainForm>(m_setup, m_common, m_folder);
         m_form->FormCreate();
-        // Two searches within one second share their section: the row written last (the older)
-        // wins.
+        // Two searches within one second share their section: the row written last (the older) wins.
         const auto &entries = m_form->historyPage()->history().entries;
         QVERIFY(entries.size() == 2 || (entries.size() == 1 && entries[0].Cond1.ends_with("doc1")));
         QCOMPARE(m_form->historyPage()->listView()->model()->count(), int(entries.size()));
-        QCOMPARE(m_form->searchPage()->recentTexts(0), (std::vector<std::string>{"doc2", "doc1"}));
+        QCOMPARE(m_form->searchPage()->recentTexts(0), (std::vector<std::string> {"doc2", "doc1"}));
     }
 
     void unreadableHistoryShowsTheReadError()
@@ -394,8 +377,7 @@ private slots:
         for (int row = 1; row < list->model()->count(); ++row)
             QVERIFY(cell(row - 1, rcDate) <= cell(row, rcDate));
         list->ColClick(rcName); // text: file10.txt before file9.txt
-        QVERIFY(cell(0, rcName) == QStringLiteral("file0.txt")
-                && cell(2, rcName) == QStringLiteral("file10.txt"));
+        QVERIFY(cell(0, rcName) == QStringLiteral("file0.txt") && cell(2, rcName) == QStringLiteral("file10.txt"));
     }
 
     void optionBoxesWriteTheirSettings()

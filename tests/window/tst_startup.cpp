@@ -51,9 +51,7 @@ private slots:
         const int status = runProgram(*qApp, [&](TMainForm &form) {
             title = form.windowTitle();
             form.setGeometry(40, 50, 640, 480);
-            QTimer::singleShot(0, &form, [&form] {
-                form.close();
-            });
+            QTimer::singleShot(0, &form, [&form] { form.close(); });
         });
         QCOMPARE(status, 0);
         QCOMPARE(title, QStringLiteral("Veltrano"));
@@ -137,10 +135,8 @@ private slots:
             shownOn = std::this_thread::get_id();
             return kIdYes;
         });
-        std::atomic<int> answer{0};
-        std::thread worker([&] {
-            answer = MsgBox(nullptr, "from a worker", mkQuestion);
-        });
+        std::atomic<int> answer {0};
+        std::thread worker([&] { answer = MsgBox(nullptr, "from a worker", mkQuestion); });
         QTRY_COMPARE(answer.load(), kIdYes);
         worker.join();
         QCOMPARE(shownOn, std::this_thread::get_id());
