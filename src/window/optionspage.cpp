@@ -16,13 +16,8 @@ namespace {
 
 // Captions by Tag.
 constexpr std::array<const char *, 7> kCaptions = {
-        "只顯現有相關檔案的資料夾",
-        "搜尋前先清理",
-        "目錄中命中則不深入搜尋",
-        "同目錄命中互斥",
-        "只比對目錄名稱",
-        "同目錄中命中數必須大於",
-        "即時快取資料顯示",
+    "只顯現有相關檔案的資料夾", "搜尋前先清理", "目錄中命中則不深入搜尋", "同目錄命中互斥",
+    "只比對目錄名稱",           "同目錄中命中數必須大於", "即時快取資料顯示",
 };
 
 uint8_t &settingOfTag(TSetupInfo &setup, int tag)
@@ -63,14 +58,12 @@ void TOptionsPage::createBoxes()
     grid->setVerticalSpacing(2);
     // Two columns: the search options on the left, the list options on the right.
     constexpr std::array<std::pair<int, int>, 7> kPlace = {
-            std::pair{0, 0}, {0, 1}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {1, 1}};
+        std::pair {0, 0}, {0, 1}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {1, 1}};
     for (int tag = 1; tag <= 7; ++tag) {
         auto *box = new QCheckBox(QString::fromUtf8(kCaptions[size_t(tag - 1)]), this);
         box->setProperty("Tag", tag);
         m_boxes[size_t(tag - 1)] = box;
-        connect(box, &QCheckBox::clicked, this, [this, box] {
-            OnlyShowFolderCheckBoxClick(box);
-        });
+        connect(box, &QCheckBox::clicked, this, [this, box] { OnlyShowFolderCheckBoxClick(box); });
         if (tag == 6)
             continue;
         grid->addWidget(box, kPlace[size_t(tag - 1)].first, kPlace[size_t(tag - 1)].second);
@@ -100,12 +93,9 @@ void TOptionsPage::createButtons()
     viewRow->addWidget(m_list);
     viewRow->addWidget(m_details);
     grid->addWidget(view, 2, 1);
-    connect(m_list, &QRadioButton::clicked, this, [this] {
-        emit viewStyleChosen(kViewStyleList);
-    });
-    connect(m_details, &QRadioButton::clicked, this, [this] {
-        emit viewStyleChosen(kViewStyleDetails);
-    });
+    connect(m_list, &QRadioButton::clicked, this, [this] { emit viewStyleChosen(kViewStyleList); });
+    connect(m_details, &QRadioButton::clicked, this,
+            [this] { emit viewStyleChosen(kViewStyleDetails); });
 
     auto *buttons = new QHBoxLayout;
     m_font = new QPushButton(QStringLiteral("字型"), this);

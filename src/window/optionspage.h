@@ -53,7 +53,7 @@ private:
     void createButtons();
 
     TSetupInfo &m_setup;
-    std::array<QCheckBox *, 7> m_boxes{};
+    std::array<QCheckBox *, 7> m_boxes {};
     QSpinBox *m_hitNum = nullptr;
     QRadioButton *m_list = nullptr;
     QRadioButton *m_details = nullptr;
