@@ -30,8 +30,14 @@ inline void onNext(bool popup, std::function<void(QWidget *)> act, int timeoutMs
             return;
         timer->stop();
         timer->deleteLater();
-        if (ready)
-            act(now);
+        if (!ready)
+            return;
+        // As a window that has just opened: active, with the keyboard focus in it.
+        if (!popup) {
+            now->activateWindow();
+            QTest::qWaitForWindowActive(now, 1000);
+        }
+        act(now);
     });
     timer->start();
 }
