@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHeaderView>
+#include <QScrollBar>
 
 #include "widgets/shellactions.h"
 
@@ -40,6 +41,13 @@ TSystemTreeView::TSystemTreeView(QWidget *parent)
                 emit selectionPathChanged(m_model->filePath(current));
             });
     connect(m_model, &QAbstractItemModel::rowsRemoved, this, &TSystemTreeView::applyFallback);
+    connect(m_model, &QAbstractItemModel::rowsInserted, this,
+            &TSystemTreeView::laterKeepTargetInView);
+    connect(m_model, &QAbstractItemModel::layoutChanged, this,
+            &TSystemTreeView::laterKeepTargetInView);
+    connect(verticalScrollBar(), &QScrollBar::sliderPressed, this, [this] {
+        m_scrollTarget.clear();
+    });
 
     const QModelIndex home = m_model->index(QDir::homePath());
     for (QModelIndex at = home; at.isValid(); at = at.parent())
@@ -67,7 +75,47 @@ void TSystemTreeView::SetSelection(const QString &path)
     for (QModelIndex at = target.parent(); at.isValid(); at = at.parent())
         expand(at);
     setCurrentIndex(target);
-    scrollTo(target);
+    // The folders around it are read and sorted in the background, which moves the rows: it is
+    // kept in view as they arrive, until the user takes over the tree.
+    m_scrollTarget = info.absoluteFilePath();
+    keepTargetInView();
+}
+
+void TSystemTreeView::keepTargetInView()
+{
+    if (m_scrollTarget.isEmpty())
+        return;
+    const QModelIndex target = m_model->index(m_scrollTarget);
+    if (!target.isValid() || target != currentIndex()) {
+        m_scrollTarget.clear();
+        return;
+    }
+    scrollTo(target, PositionAtCenter);
+    horizontalScrollBar()->setValue(0);
+}
+
+void TSystemTreeView::laterKeepTargetInView()
+{
+    if (!m_scrollTarget.isEmpty())
+        QMetaObject::invokeMethod(this, &TSystemTreeView::keepTargetInView, Qt::QueuedConnection);
+}
+
+void TSystemTreeView::mousePressEvent(QMouseEvent *event)
+{
+    m_scrollTarget.clear();
+    QTreeView::mousePressEvent(event);
+}
+
+void TSystemTreeView::keyPressEvent(QKeyEvent *event)
+{
+    m_scrollTarget.clear();
+    QTreeView::keyPressEvent(event);
+}
+
+void TSystemTreeView::wheelEvent(QWheelEvent *event)
+{
+    m_scrollTarget.clear();
+    QTreeView::wheelEvent(event);
 }
 
 void TSystemTreeView::rememberFallback(const QModelIndex &parent, int first, int last)

@@ -37,14 +37,21 @@ signals:
 
 protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
 
 private:
     void rememberFallback(const QModelIndex &parent, int first, int last);
     void applyFallback();
+    void keepTargetInView();
+    void laterKeepTargetInView();
 
     QFileSystemModel *m_model;
     // The folder to select when the rows being removed take the selected one with them.
     QPersistentModelIndex m_fallback;
+    // The folder SetSelection chose, kept in view until the user takes over.
+    QString m_scrollTarget;
 };
 
 } // namespace veltrano

@@ -33,8 +33,6 @@ TFtpOpenForm::TFtpOpenForm(QWidget *parent)
     m_memo->viewport()->setAutoFillBackground(false);
     m_memo->setFocusPolicy(Qt::NoFocus);
     m_memo->setPlainText(QStringLiteral("您選擇從這個位置下載檔案"));
-    const int lineHeight = m_memo->fontMetrics().lineSpacing();
-    m_memo->setFixedHeight(lineHeight * 3 + 8);
     m_memo->setMinimumWidth(340);
     m_open->setChecked(true);
     m_ok->setDefault(true);
@@ -63,6 +61,8 @@ TFtpOpenForm::TFtpOpenForm(QWidget *parent)
 bool TFtpOpenForm::ask(const QString &remotePath, bool isFile)
 {
     m_memo->appendPlainText(remotePath);
+    // Sized for the caller's font, which is set after construction.
+    m_memo->setFixedHeight(m_memo->fontMetrics().lineSpacing() * 3 + 8);
     if (!isFile) {
         m_choice = DownloadOnly;
         m_download->setChecked(true);
