@@ -7,6 +7,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QTest>
 #include <QWindow>
@@ -20,6 +21,7 @@
 #include "window/brwfolderform.h"
 #include "window/ftpopenform.h"
 #include "window/ftpqueryform.h"
+#include "window/optionspage.h"
 #include "window/passform.h"
 #include "window/proxyform.h"
 
@@ -241,6 +243,30 @@ private slots:
         QCOMPARE(startedAt, QString::fromStdString(m_downloads).chopped(1));
         QCOMPARE(form.targetEdit()->text(), QString::fromStdString(m_downloads + "inner/"));
         form.close();
+    }
+
+    void optionsPageProxyButtonOpensTheSettings()
+    {
+        QWidget window;
+        QFont font = window.font();
+        font.setPointSize(13);
+        window.setFont(font);
+        auto *page = new TOptionsPage(m_setup, &window);
+        window.show();
+        QSignalSpy confirmed(page, &TOptionsPage::proxyConfirmed);
+        int shownPoints = 0;
+        test::onNextModal([&](QWidget *dialog) {
+            auto *form = qobject_cast<TProxyForm *>(dialog);
+            QVERIFY(form);
+            shownPoints = form->font().pointSize();
+            retype(form->hostEdit(), "server");
+            QTest::keyClick(form->hostEdit(), Qt::Key_Return);
+        });
+        QTest::mouseClick(page->proxyButton(), Qt::LeftButton);
+        QCOMPARE(shownPoints, 13);
+        QCOMPARE(confirmed.count(), 1);
+        QCOMPARE(m_setup.RemoteHost, "server");
+        QVERIFY(m_boxes.isEmpty());
     }
 
     // --- the question before overwriting
