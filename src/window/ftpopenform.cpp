@@ -6,6 +6,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QStyle>
 #include <QVBoxLayout>
 
@@ -69,6 +70,9 @@ bool TFtpOpenForm::ask(const QString &remotePath, bool isFile)
         m_open->setEnabled(false);
     }
     adjustSize();
+    // Centred on the screen, not on the window that asks.
+    const QScreen *on = parentWidget() ? parentWidget()->screen() : screen();
+    move(on->availableGeometry().center() - rect().center());
     exec();
     return m_confirmed;
 }

@@ -9,6 +9,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
 
 #include "util/datetime.h"
@@ -79,6 +80,9 @@ bool TFtpQueryForm::ask(const TItemData &remote, const QString &localPath)
     m_choice = Overwrite;
     m_confirmed = true;
     adjustSize();
+    // Centred on the screen, not on the window that asks.
+    const QScreen *on = parentWidget() ? parentWidget()->screen() : screen();
+    move(on->availableGeometry().center() - rect().center());
     exec();
     return m_confirmed;
 }

@@ -9,6 +9,7 @@
 #include <QSpinBox>
 
 #include "store/setupinfo.h"
+#include "widgets/msgbox.h"
 #include "window/proxyform.h"
 
 namespace veltrano {
@@ -134,11 +135,16 @@ void TOptionsPage::HitNumCSpinEditChange(int value)
 
 void TOptionsPage::ProxyButtonClick()
 {
-    TProxyForm form(m_setup, CodePage::programDefault(), window());
-    form.setFont(window()->font());
-    form.exec();
-    if (form.isConfirmed())
-        emit proxyConfirmed();
+    try {
+        TProxyForm form(m_setup, CodePage::programDefault(), window());
+        form.setFont(window()->font());
+        form.exec();
+        if (form.isConfirmed())
+            emit proxyConfirmed();
+    } catch (const std::exception &error) {
+        // A code page named in the environment that cannot be opened.
+        MsgBox(this, error.what(), mkError);
+    }
 }
 
 } // namespace veltrano
