@@ -56,7 +56,8 @@ FolderProperties readFolderProperties(const QString &path, int budgetMs)
     props.permissions = permissionText(path);
     props.owner = info.owner();
     props.group = info.group();
-    props.modified = QLocale().toString(info.lastModified(), QLocale::ShortFormat);
+    // Written as the program writes every date.
+    props.modified = info.lastModified().toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
     QElapsedTimer clock;
     clock.start();
     // Links are neither followed nor counted twice; a tree too big to walk in the budget is
