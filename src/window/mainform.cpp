@@ -30,8 +30,6 @@ namespace {
 constexpr int kPageControlHeight = 178;
 constexpr int kPanelWidth = 92;
 constexpr const char *kWindowKey = "\\Software\\Calderwick\\Drellmoor\\Veltrano";
-// Shown by the proxy button while searches can only run on this machine's cache.
-constexpr const char *kLocalOnlyText = "目前只能搜尋本機的快取資料，尚未提供代理伺服器(遠端搜尋)模式。";
 
 QString qs(const std::string &text)
 {
@@ -96,7 +94,7 @@ void TMainForm::createPages()
             RadioButton2Click();
     });
     connect(m_optionsPage, &TOptionsPage::fontClicked, this, &TMainForm::BitBtn7Click);
-    connect(m_optionsPage, &TOptionsPage::proxyClicked, this, &TMainForm::ProxyClick);
+    connect(m_optionsPage, &TOptionsPage::proxyConfirmed, this, &TMainForm::ProxyClick);
     connect(m_historyPage, &THistoryPage::recalled, this, &TMainForm::recallHistory);
     connect(m_historyPage, &THistoryPage::recentTextsChanged, this, &TMainForm::showRecentTexts);
 }
@@ -366,7 +364,7 @@ void TMainForm::FontDialogApply(const QFont &font)
 
 void TMainForm::ProxyClick()
 {
-    MsgBox(this, kLocalOnlyText, mkInformation);
+    // The settings are stored; entering or leaving remote mode comes with the transfer window.
 }
 
 void TMainForm::closeEvent(QCloseEvent *event)

@@ -9,6 +9,8 @@
 #include <QSpinBox>
 
 #include "store/setupinfo.h"
+#include "widgets/msgbox.h"
+#include "window/proxyform.h"
 
 namespace veltrano {
 namespace {
@@ -106,7 +108,7 @@ void TOptionsPage::createButtons()
     buttons->addStretch(1);
     grid->addLayout(buttons, 3, 1, 2, 1, Qt::AlignBottom);
     connect(m_font, &QPushButton::clicked, this, &TOptionsPage::fontClicked);
-    connect(m_proxy, &QPushButton::clicked, this, &TOptionsPage::proxyClicked);
+    connect(m_proxy, &QPushButton::clicked, this, &TOptionsPage::ProxyButtonClick);
 }
 
 void TOptionsPage::loadFromSettings()
@@ -129,6 +131,20 @@ void TOptionsPage::OnlyShowFolderCheckBoxClick(QCheckBox *box)
 void TOptionsPage::HitNumCSpinEditChange(int value)
 {
     m_setup.HitNumValue = value;
+}
+
+void TOptionsPage::ProxyButtonClick()
+{
+    try {
+        TProxyForm form(m_setup, CodePage::programDefault(), window());
+        form.setFont(window()->font());
+        form.exec();
+        if (form.isConfirmed())
+            emit proxyConfirmed();
+    } catch (const std::exception &error) {
+        // A code page named in the environment that cannot be opened.
+        MsgBox(this, error.what(), mkError);
+    }
 }
 
 } // namespace veltrano
