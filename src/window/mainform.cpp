@@ -1,14 +1,19 @@
 #include "window/mainform.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTabBar>
 #include <QTabWidget>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 #include "cache/myutils.h"
@@ -29,6 +34,7 @@ namespace {
 
 constexpr int kPageControlHeight = 178;
 constexpr int kPanelWidth = 92;
+constexpr int kMinimumListRows = 4;
 constexpr const char *kWindowKey = "\\Software\\Calderwick\\Drellmoor\\Veltrano";
 // Shown by the proxy button while searches can only run on this machine's cache.
 constexpr const char *kLocalOnlyText = "目前只能搜尋本機的快取資料，尚未提供代理伺服器(遠端搜尋)模式。";
@@ -200,6 +206,21 @@ void TMainForm::applyFont(const QString &family)
     if (m_setup.FontSize > 0)
         font.setPointSize(m_setup.FontSize);
     setFont(font);
+    keepControlsUsable();
+}
+
+void TMainForm::keepControlsUsable()
+{
+    // The layout alone would squeeze the boxes below their words and the list to nothing; the
+    // pages keep the width their boxes ask for and the list room for a few rows.
+    int pageWidth = m_pages->tabBar()->sizeHint().width();
+    for (int i = 0; i < m_pages->count(); ++i)
+        pageWidth = std::max(pageWidth, m_pages->widget(i)->sizeHint().width());
+    m_pages->setMinimumWidth(pageWidth + 8);
+    const QHeaderView *header = m_listView->header();
+    m_listView->setMinimumHeight(header->sizeHint().height()
+                                 + kMinimumListRows * m_listView->reportView()->fontMetrics().height() * 3 / 2
+                                 + 8);
 }
 
 QString TMainForm::statusText(int panel) const

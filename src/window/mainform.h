@@ -89,6 +89,8 @@ private:
     // The stored face and size; `family` stands for a face the settings could not store.
     void applyFont(const QString &family = {});
     void startSearch();
+    // A minimum size at which every box shows its words and the result list some rows.
+    void keepControlsUsable();
     void buildLocationList();
     void recallHistory(const RecalledRows &rows);
     void showRecentTexts();

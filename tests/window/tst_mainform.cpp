@@ -572,6 +572,19 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(list.model()->count(), 2, 2000);
     }
 
+    void theSmallestWindowKeepsEveryControlUsable()
+    {
+        m_form->resize(320, 260);
+        QTRY_VERIFY(m_form->width() > 320 && m_form->height() > 260);
+        TSearchPage *page = m_form->searchPage();
+        for (QWidget *box : std::initializer_list<QWidget *> {page->fieldBox(0), page->opBox(0), page->textBox(0),
+                                                              page->whereBox(), page->moreButton()})
+            QVERIFY2(box->width() >= box->sizeHint().width(), qPrintable(box->metaObject()->className()));
+        const int pagesRight = m_form->pages()->mapTo(m_form.get(), QPoint(m_form->pages()->width(), 0)).x();
+        QVERIFY(m_form->searchButton()->mapTo(m_form.get(), QPoint(0, 0)).x() >= pagesRight + 8);
+        QVERIFY(m_form->resultList()->height() >= 4 * m_form->resultList()->fontMetrics().height());
+    }
+
     void optionBoxesWriteTheirSettings()
     {
         TOptionsPage *options = m_form->optionsPage();
