@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <deque>
 #include <fstream>
 #include <string>
 
@@ -84,21 +85,25 @@ void BM_SearchFillsList(benchmark::State &state)
 
         QElapsedTimer sinceTick;
         qint64 longestStall = 0;
-        // How long rows that reached the window stayed out of the list.
-        QElapsedTimer hiddenSince;
+        // How long a row that reached the window stayed out of the list: each tick notes how
+        // many rows were staged by then, and a note goes once the list shows that many.
+        QElapsedTimer clockForRows;
+        clockForRows.start();
+        std::deque<std::pair<int, qint64>> stagedAt;
         qint64 longestHidden = 0;
         const TEnhListModel *model = form.resultList()->model();
         QTimer ticker;
         ticker.setInterval(5);
         QObject::connect(&ticker, &QTimer::timeout, &form, [&] {
             longestStall = std::max(longestStall, sinceTick.restart());
-            if (model->count() == model->stagedCount()) {
-                hiddenSince.invalidate();
-                return;
-            }
-            if (!hiddenSince.isValid())
-                hiddenSince.start();
-            longestHidden = std::max(longestHidden, hiddenSince.elapsed());
+            const qint64 now = clockForRows.elapsed();
+            if (model->stagedCount() > model->count()
+                && (stagedAt.empty() || stagedAt.back().first < model->stagedCount()))
+                stagedAt.emplace_back(model->stagedCount(), now);
+            while (!stagedAt.empty() && stagedAt.front().first <= model->count())
+                stagedAt.pop_front();
+            if (!stagedAt.empty())
+                longestHidden = std::max(longestHidden, now - stagedAt.front().second);
         });
         bool ended = false;
         QObject::connect(&form, &TMainForm::searchEnded, &form, [&] { ended = true; });
