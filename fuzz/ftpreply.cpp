@@ -1,5 +1,5 @@
 // The FTP control connection's replies: the received bytes cut into lines, with and without
-// bare LF ends, and every line read for its code, its end-of-reply mark, a folder and a size.
+// bare LF ends, and every line read for its code, its end-of-reply mark, a folder and the sizes.
 // Input: one byte of flags, then the bytes the server sent.
 
 #include "ftp/ftpreply.h"
@@ -26,6 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         require(code >= -1, "a code is a number or -1");
         require(extractReplyDir(*line).size() <= line->size(), "a folder lies inside its reply");
         require(extractReplySize(*line) >= 0, "a size is never negative");
+        const std::optional<int64_t> announced = announcedSize(*line);
+        require(!announced || *announced >= 0, "an announced size is never negative");
     }
     return 0;
 }

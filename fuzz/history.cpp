@@ -37,6 +37,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     require(!recallEntry(history, int(history.entries.size()), bigFive()), "no entry past the end");
 
+    // The window holds the lists in UTF-8 and converts them back before writing.
+    const SearchHistory typed = historyToUtf8(history, bigFive());
+    (void)historyFromUtf8(typed, bigFive());
+
     const auto texts = recentTextsFromBytes(recentTextsToBytes(history.recentTexts[0]));
     require(recentTextsFromBytes(recentTextsToBytes(texts)) == texts, "recent texts keep");
     const auto entries =
