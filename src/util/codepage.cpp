@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include <unicode/uchar.h>
@@ -169,6 +171,29 @@ CodePage::CodePage(std::string_view given)
 // double-byte page has tens of thousands of characters.
 void CodePage::buildPairFolds(void *converter)
 {
+    // Finding the pairs takes a few milliseconds; a program makes many CodePage objects of
+    // the same one or two pages.
+    static std::mutex mutex;
+    static std::map<std::string, std::vector<std::pair<uint16_t, uint16_t>>> known;
+    bool found = false;
+    {
+        std::lock_guard lock(mutex);
+        if (const auto it = known.find(m_name); it != known.end()) {
+            m_pairUpper = it->second;
+            found = true;
+        }
+    }
+    if (!found) {
+        findPairFolds(converter);
+        std::lock_guard lock(mutex);
+        known.emplace(m_name, m_pairUpper);
+    }
+    for (const auto &pair : m_pairUpper)
+        m_pairLead[pair.first >> 8] = 1;
+}
+
+void CodePage::findPairFolds(void *converter)
+{
     auto *conv = static_cast<UConverter *>(converter);
     UErrorCode status = U_ZERO_ERROR;
     ucnv_setFromUCallBack(conv, UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
@@ -198,7 +223,6 @@ void CodePage::buildPairFolds(void *converter)
         if (upper < 0)
             continue;
         m_pairUpper.emplace_back(uint16_t(lower), uint16_t(upper));
-        m_pairLead[lower >> 8] = 1;
     }
     std::sort(m_pairUpper.begin(), m_pairUpper.end());
     ucnv_reset(conv);

@@ -100,6 +100,7 @@ private:
 
     uint16_t lookUpPair(uint16_t code) const;
     void buildPairFolds(void *converter);
+    void findPairFolds(void *converter);
 };
 
 // The text of the one-line CODEPAGE marker in a cache root, without blanks; empty when the
