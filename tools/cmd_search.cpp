@@ -228,6 +228,29 @@ private:
     std::string m_nodePath;
 };
 
+// The nodes that gave fewer hits than they hold, or none: a user who sees too few results
+// learns why, without the results themselves changing.
+void reportNodeProblems(const TObjSearch &search)
+{
+    const CodePage &cp = search.codePage();
+    for (const TObjSearch::TNodeProblem &problem : search.NodeProblems()) {
+        const std::string node = problem.Folder + utf8Of(problem.CacheName, cp);
+        switch (problem.State) {
+        case PairState::Missing:
+            std::cerr << fmt::format("{}: index files missing; node not searched\n", node);
+            break;
+        case PairState::Unreadable:
+            std::cerr << fmt::format(
+                    "{}: index files unreadable or damaged; node not searched\n", node);
+            break;
+        default:
+            std::cerr << fmt::format(
+                    "{}: index files damaged; node searched as far as they could be read\n", node);
+            break;
+        }
+    }
+}
+
 int runSearch(const SearchArgs &args)
 {
     TCompInfos conds;
@@ -244,8 +267,10 @@ int runSearch(const SearchArgs &args)
         cp.emplace(CodePage::forCache(root, args.codePage));
         const bool all = args.where.empty() || args.where == "all" || args.where == kAllCachedData;
         startFolder = searchStartFolder(root, all ? std::string_view(kAllCachedData) : std::string_view(args.where));
-        if (!std::filesystem::is_directory(startFolder))
-            throw Error(fmt::format("No such search location: \"{}\" ({})", args.where, startFolder));
+        std::error_code ec;
+        if (!std::filesystem::is_directory(startFolder, ec))
+            throw Error(fmt::format("No such search location: \"{}\" ({}{}{})", args.where,
+                    startFolder, ec ? ": " : "", ec ? ec.message() : ""));
         TSetupInfo settings;
         settings.OnlyShowFolder = args.onlyShowFolder;
         settings.HitNum = args.hitNum >= 0;
@@ -277,6 +302,7 @@ int runSearch(const SearchArgs &args)
     search.WaitFor();
     sigaction(SIGINT, &previous, nullptr);
     g_running.store(nullptr);
+    reportNodeProblems(search);
 
     if (!search.ErrorMessage().empty()) {
         std::cerr << search.ErrorMessage() << '\n';

@@ -1,7 +1,9 @@
 #include <clocale>
 #include <csignal>
 #include <cstdio>
+#include <exception>
 #include <iostream>
+#include <new>
 
 #include "command.h"
 #include "util/error.h"
@@ -54,5 +56,13 @@ int main(int argc, char **argv)
     } catch (const veltrano::Error &e) {
         std::cerr << e.what() << '\n';
         return kExitFailure;
+    } catch (const std::bad_alloc &) {
+        std::cerr << "Out of memory\n";
+        return kExitUsage;
+    } catch (const std::exception &e) {
+        // A fault of ours or of the system's, not of the user's input: say what it was rather
+        // than end with a bare abort.
+        std::cerr << "Error: " << e.what() << '\n';
+        return kExitUsage;
     }
 }

@@ -51,6 +51,12 @@ using TItemList = std::vector<TItemData>;
 constexpr size_t kIdxHeaderSize = 10; // LST offset (u32), count (i32), path length (u16)
 constexpr size_t kLstHeaderSize = 18; // size (u32), attr (u32), time (double), name length (u16)
 
+// The largest index files read. Past these a file is damaged (a sparse or overwritten one)
+// rather than large: an .IDX of a gigabyte describes tens of millions of folders, and offsets
+// into an .LST are 32-bit, so its last entry starts below 4 GiB.
+constexpr uint64_t kMaxIdxBytes = uint64_t(1) << 30;
+constexpr uint64_t kMaxLstBytes = (uint64_t(1) << 32) + kLstHeaderSize + 0xFFFF;
+
 // One directory record of an .IDX, viewed in place.
 struct DirRecord
 {
@@ -88,16 +94,28 @@ public:
         record.count = readI32le(p + 4);
         const size_t length = readU16le(p + 8);
         const size_t available = m_size - m_pos - kIdxHeaderSize;
-        record.path = readText(p + kIdxHeaderSize, length < available ? length : available);
-        m_pos += kIdxHeaderSize + length;
+        // A length that runs past the buffer ends the walk at the buffer's end: positions are
+        // record bounds of the scan's chunks, and one past the buffer would lead a cursor there.
+        const size_t kept = length < available ? length : available;
+        record.path = readText(p + kIdxHeaderSize, kept);
+        m_pos += kIdxHeaderSize + kept;
+        m_cutShort = m_cutShort || kept < length;
         return true;
     }
+    // Never past the buffer's size.
     size_t position() const { return m_pos; }
+    // Whether the records seen so far do not fill the buffer exactly: a record cut short by
+    // its end, or a few bytes left over that make no record.
+    bool damaged() const
+    {
+        return m_cutShort || (m_pos < m_size && m_size - m_pos < kIdxHeaderSize);
+    }
 
 private:
     const unsigned char *m_data;
     size_t m_size;
     size_t m_pos = 0;
+    bool m_cutShort = false;
 };
 
 // Walks the entries of one directory in an .LST buffer: at most `count`, and only while at

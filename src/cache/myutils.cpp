@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <new>
+#include <system_error>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <system_error>
 
 #include "util/bytereader.h"
 #include "util/error.h"
@@ -33,21 +35,37 @@ constexpr size_t kCarried3 = 680;
 constexpr size_t kState = 696;
 } // namespace nod
 
-// Reads a whole regular file; false with errno set when it cannot be opened or read. A folder
-// or a device in the file's place is refused before its size is trusted.
-bool readWhole(const std::filesystem::path &path, std::vector<unsigned char> &bytes)
+[[noreturn]] void throwSystemError(int code)
+{
+    throw Error(ErrorText(code ? code : EIO));
+}
+
+// Reads a whole regular file of at most `limit` bytes; false with errno set when it cannot be
+// opened or read (EFBIG when it is larger). A folder or a device in the file's place is refused
+// before its size is trusted.
+bool readWhole(const std::filesystem::path &path, std::vector<unsigned char> &bytes, uint64_t limit)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        const int code = S_ISDIR(info.st_mode) ? EISDIR : (errno ? errno : EINVAL);
+    int code = 0;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        code = S_ISDIR(info.st_mode) ? EISDIR : (errno ? errno : EINVAL);
+    else if (uint64_t(info.st_size) > limit)
+        code = EFBIG;
+    if (code == 0) {
+        try {
+            bytes.resize(size_t(info.st_size));
+        } catch (const std::bad_alloc &) {
+            code = ENOMEM;
+        }
+    }
+    if (code != 0) {
         ::close(fd);
         errno = code;
         return false;
     }
-    bytes.resize(size_t(info.st_size));
     size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
@@ -57,16 +75,26 @@ bool readWhole(const std::filesystem::path &path, std::vector<unsigned char> &by
             break; // a file cut short while we read it ends where it ends
         done += size_t(n);
     }
-    const int code = errno;
+    code = errno;
     ::close(fd);
     bytes.resize(done);
     errno = code;
     return true;
 }
 
-[[noreturn]] void throwSystemError(int code)
+// A node list of a hundred thousand nodes is far beyond any network; a larger file is damaged.
+constexpr uint64_t kMaxNodeListBytes = 100000 * kNodeRecordSize;
+
+// Reads a node list whole; throws Error naming the file when it cannot.
+void readNodeListBytes(const std::filesystem::path &file, std::vector<unsigned char> &bytes)
 {
-    throw Error(ErrorText(code ? code : EIO));
+    errno = 0;
+    if (readWhole(file, bytes, kMaxNodeListBytes))
+        return;
+    const int code = errno ? errno : ENOENT;
+    if (code == EFBIG)
+        throw Error(file.string() + ": too large for a node list; the file is damaged");
+    throwSystemError(code);
 }
 
 // A cache name that would lead out of its folder names nothing we may open.
@@ -87,6 +115,49 @@ std::filesystem::path findNoCase(const std::filesystem::path &folder, const std:
     }
     return {};
 }
+
+// Reads a part of an .LST through a buffer that moves along with the reader: a listing needs
+// one directory's entries, not the whole file.
+class LstReader
+{
+public:
+    LstReader(int fd, uint64_t size)
+        : m_fd(fd)
+        , m_size(size)
+    {
+    }
+    // [pos, pos + n) of the file, or nullptr when the file does not hold all of it.
+    const unsigned char *at(uint64_t pos, size_t n)
+    {
+        if (pos > m_size || m_size - pos < n)
+            return nullptr;
+        if (pos < m_base || pos + n > m_base + m_buffer.size()) {
+            m_base = pos;
+            m_buffer.resize(
+                    size_t(std::min<uint64_t>(std::max<size_t>(n, 64 * 1024), m_size - pos)));
+            size_t got = 0;
+            while (got < m_buffer.size()) {
+                const ssize_t r = ::pread(
+                        m_fd, m_buffer.data() + got, m_buffer.size() - got, off_t(pos + got));
+                if (r < 0 && errno == EINTR)
+                    continue;
+                if (r <= 0)
+                    break;
+                got += size_t(r);
+            }
+            m_buffer.resize(got); // a file cut short while we read it ends where it ends
+            if (got < n)
+                return nullptr;
+        }
+        return m_buffer.data() + (pos - m_base);
+    }
+
+private:
+    int m_fd;
+    uint64_t m_size;
+    uint64_t m_base = 0;
+    std::vector<unsigned char> m_buffer;
+};
 
 } // namespace
 
@@ -162,9 +233,7 @@ void ReadNodeList(const std::string &folder, TNodeList &list, bool sorted, const
     if (!std::filesystem::exists(file, ec))
         return;
     std::vector<unsigned char> bytes;
-    errno = 0;
-    if (!readWhole(file, bytes))
-        throwSystemError(errno);
+    readNodeListBytes(file, bytes);
     const size_t records = bytes.size() / kNodeRecordSize; // a partial record at the end is ignored
     for (size_t i = 0; i < records; ++i) {
         const unsigned char *r = bytes.data() + i * kNodeRecordSize;
@@ -182,9 +251,7 @@ void LoadNode(TNodeData &node, const CodePage &cp)
 {
     const std::filesystem::path file = cacheFilePath(node.Folder, "ALL", ".NOD", cp);
     std::vector<unsigned char> bytes;
-    errno = 0;
-    if (!readWhole(file, bytes))
-        throwSystemError(errno ? errno : ENOENT);
+    readNodeListBytes(file, bytes);
     const size_t records = bytes.size() / kNodeRecordSize;
     const unsigned char *found = nullptr;
     size_t index = 0;
@@ -228,7 +295,7 @@ void ListCacheDir(TItemList &list, const std::string &folder, std::string_view c
     std::vector<unsigned char> idx;
     errno = 0;
     const std::filesystem::path idxFile = cacheFilePath(folder, cacheName, ".IDX", cp);
-    if (idxFile.empty() || !readWhole(idxFile, idx))
+    if (idxFile.empty() || !readWhole(idxFile, idx, kMaxIdxBytes))
         throwSystemError(errno ? errno : ENOENT);
 
     IdxCursor dirs(idx.data(), idx.size());
@@ -245,28 +312,38 @@ void ListCacheDir(TItemList &list, const std::string &folder, std::string_view c
     const std::string path(dir.path); // the buffer it points into is freed below
     idx.clear();
 
-    std::vector<unsigned char> lst;
-    errno = 0;
     const std::filesystem::path lstFile = cacheFilePath(folder, cacheName, ".LST", cp);
-    if (lstFile.empty() || !readWhole(lstFile, lst))
-        throwSystemError(errno ? errno : ENOENT);
-    if (dir.lstOffset > lst.size())
-        return; // an offset past the end names no entries
+    const int fd = lstFile.empty() ? -1 : ::open(lstFile.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throwSystemError(lstFile.empty() ? ENOENT : errno);
+    struct Closer
+    {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer {fd};
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        throwSystemError(S_ISDIR(info.st_mode) ? EISDIR : (errno ? errno : EINVAL));
+    if (uint64_t(info.st_size) > kMaxLstBytes)
+        throwSystemError(EFBIG);
+    LstReader lst(fd, uint64_t(info.st_size));
 
-    // A directory's entries are read one after another, as far as the file holds whole records.
-    size_t pos = dir.lstOffset;
+    // A directory's entries are read one after another, as far as the file holds whole records;
+    // only the directory's own part of the list is read.
+    uint64_t pos = dir.lstOffset;
     for (int32_t i = 0; i < dir.count; ++i) {
-        if (lst.size() - pos < kLstHeaderSize)
+        const unsigned char *p = lst.at(pos, kLstHeaderSize);
+        if (!p)
             break;
-        const unsigned char *p = lst.data() + pos;
         const size_t length = readU16le(p + 16);
-        if (lst.size() - pos - kLstHeaderSize < length)
+        p = lst.at(pos, kLstHeaderSize + length);
+        if (!p)
             break;
         TItemData item;
         item.Size = readU32le(p);
         item.Attr = readU32le(p + 4);
         item.Time = readDoubleLe(p + 8);
-        item.setName(path, readText(p + kLstHeaderSize, length));
+        setItemName(item, path, readText(p + kLstHeaderSize, length), cp);
         list.push_back(item);
         pos += kLstHeaderSize + length;
     }
@@ -278,9 +355,39 @@ std::optional<IndexPair> readIndexPair(const std::string &folder, std::string_vi
     IndexPair pair;
     const std::filesystem::path idxFile = cacheFilePath(folder, cacheName, ".IDX", cp);
     const std::filesystem::path lstFile = cacheFilePath(folder, cacheName, ".LST", cp);
-    if (idxFile.empty() || !readWhole(idxFile, pair.idx) || !readWhole(lstFile, pair.lst))
+    if (idxFile.empty() || !readWhole(idxFile, pair.idx, kMaxIdxBytes)
+            || !readWhole(lstFile, pair.lst, kMaxLstBytes))
         return std::nullopt;
     return pair;
+}
+
+void setItemName(
+        TItemData &item, std::string_view prefix, std::string_view text, const CodePage &cp)
+{
+    constexpr size_t room = sizeof item.Name - 1;
+    if (prefix.size() + text.size() <= room) {
+        if (!prefix.empty())
+            std::memcpy(item.Name, prefix.data(), prefix.size());
+        if (!text.empty())
+            std::memcpy(item.Name + prefix.size(), text.data(), text.size());
+        item.Name[prefix.size() + text.size()] = '\0';
+        return;
+    }
+    // Half a character at the end would show as a stray byte, or join the next text into a
+    // character of its own.
+    std::string full;
+    full.reserve(prefix.size() + text.size());
+    full.append(prefix).append(text);
+    const char *const begin = full.data();
+    const char *const end = begin + full.size();
+    const char *p = begin;
+    while (p < end) {
+        const size_t n = cp.charLength(p, end);
+        if (size_t(p - begin) + n > room)
+            break;
+        p += n;
+    }
+    item.setName(std::string_view(begin, size_t(p - begin)));
 }
 
 namespace {

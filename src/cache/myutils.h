@@ -79,12 +79,16 @@ TNodeData decodeNodeRecord(const unsigned char *record, const std::string &folde
 void encodeNodeRecord(const TNodeData &node, unsigned char *record);
 
 // The entries of one cached directory of the node (cache folder + cache name), each with Name =
-// directory path + entry name (cut to 255 bytes), appended to `list`. The directory path is
-// matched without regard to case; the first matching record wins. Throws Error with the system's
-// text when a file cannot be read, and with text 20030 when the directory is not cached; records
-// appended before the error stay in `list`.
+// directory path + entry name (cut to whole characters within 255 bytes), appended to `list`. The
+// directory path is matched without regard to case; the first matching record wins. Throws Error
+// with the system's text when a file cannot be read, and with text 20030 when the directory is not
+// cached; records appended before the error stay in `list`.
 void ListCacheDir(TItemList &list, const std::string &folder, std::string_view cacheName,
                   std::string_view dirPath, const CodePage &cp);
+
+// Sets item.Name to prefix + text, cut to the longest run of whole characters that fits.
+void setItemName(
+        TItemData &item, std::string_view prefix, std::string_view text, const CodePage &cp);
 
 // The file or folder that a cache name (code-page bytes) + suffix names inside a cache folder:
 // the UTF-8 form of the name, else the raw bytes, else a case-insensitive match in the folder.

@@ -1,6 +1,8 @@
 #include "search/foldmatch.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -144,7 +146,16 @@ KeyCandidates::KeyCandidates(std::string_view upperKey, bool mappable, const Cod
         return;
     const auto byteAt = [&](size_t i) { return static_cast<unsigned char>(upperKey[i]); };
     const size_t m = upperKey.size();
-    if (!foldsWithin0x20(byteAt(0), cp) || !foldsWithin0x20(byteAt(m - 1), cp))
+    // The bytes of a double-byte letter that folds: its lower case differs in other bits.
+    std::vector<bool> pairFolded(m, false);
+    for (size_t i = 0; i < m; i += std::max<size_t>(cp.leadLength(byteAt(i)), 1)) {
+        if (cp.leadLength(byteAt(i)) == 2 && i + 1 < m && cp.hasLowerPair(byteAt(i), byteAt(i + 1)))
+            pairFolded[i] = pairFolded[i + 1] = true;
+    }
+    const auto usable = [&](size_t i) {
+        return !pairFolded[i] && foldsWithin0x20(byteAt(i), cp);
+    };
+    if (!usable(0) || !usable(m - 1))
         return;
     m_probe.first = byteAt(0) | 0x20;
     m_probe.last = byteAt(m - 1) | 0x20;
@@ -152,7 +163,7 @@ KeyCandidates::KeyCandidates(std::string_view upperKey, bool mappable, const Cod
     // A third byte from the middle thins out the candidates of a common key; should it fold
     // in other ways, the first byte stands in for it.
     const size_t middle = m / 2;
-    m_probe.middleAt = foldsWithin0x20(byteAt(middle), cp) ? middle : 0;
+    m_probe.middleAt = usable(middle) ? middle : 0;
     m_probe.middle = byteAt(m_probe.middleAt) | 0x20;
     m_find = bestFinder();
 }
@@ -235,8 +246,12 @@ bool FoldMatcher::matchesAt(const unsigned char *s, size_t n, size_t at) const
         if (len == 1) {
             if (upper[s[q]] != key[j])
                 return false;
-        } else if (len > m - j || std::memcmp(s + q, key + j, len) != 0) {
+        } else if (len > m - j) {
             return false;
+        } else if (std::memcmp(s + q, key + j, len) != 0) {
+            // A double-byte letter folds as a whole character, never byte by byte.
+            if (len != 2 || m_cp.upperPair(s[q], s[q + 1]) != (key[j] << 8 | key[j + 1]))
+                return false;
         }
         j += len;
         q += len;
@@ -338,9 +353,16 @@ int FoldMatcher::compare(const NameBytes &name) const
             ++q;
             continue;
         }
-        for (const size_t end = q + len; q < end && q < n && q < m; ++q)
-            if (s[q] != key[q])
-                return s[q] < key[q] ? -1 : 1;
+        unsigned char c[4] = {};
+        std::memcpy(c, s + q, std::min(len, n - q));
+        if (len == 2 && q + 1 < n) {
+            const uint16_t up = m_cp.upperPair(s[q], s[q + 1]);
+            c[0] = uint8_t(up >> 8);
+            c[1] = uint8_t(up);
+        }
+        for (size_t k = 0; k < len && q < n && q < m; ++k, ++q)
+            if (c[k] != key[q])
+                return c[k] < key[q] ? -1 : 1;
     }
     return n == m ? 0 : (n < m ? -1 : 1);
 }

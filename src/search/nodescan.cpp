@@ -62,6 +62,34 @@ size_t readRange(int fd, unsigned char *to, uint64_t offset, size_t length)
     return got;
 }
 
+// A new open file of the file open as `fd`, with read-ahead state of its own. The name the
+// file was opened by may lead to another file by now (a collector writes a new list and renames
+// it over the old one): the scan must go on reading the one its .IDX belongs to.
+int reopen(int fd)
+{
+    if (fd < 0)
+        return -1;
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    return ::open(self.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+// Whether the .IDX's records fill it exactly and each one's entries start inside the .LST:
+// what a cache cut short or overwritten shows first. Such a pair is still scanned as far as
+// it holds.
+bool looksWhole(const unsigned char *idx, size_t idxSize, uint64_t lstSize)
+{
+    IdxCursor dirs(idx, idxSize);
+    DirRecord dir;
+    while (dirs.next(dir)) {
+        if (dir.count < 0 || (dir.count > 0 && uint64_t(dir.lstOffset) + 19 >= lstSize))
+            return false;
+    }
+    return !dirs.damaged();
+}
+
+// At most this many chunks per node (a few megabytes of results and bounds).
+constexpr uint64_t kMaxChunks = 65536;
+
 // Bytes past an entry's name field that the window keeps present, so that the matcher's
 // block-wise loads can stay on their fast path (keys up to 48 bytes).
 constexpr size_t kLookahead = 64;
@@ -78,12 +106,12 @@ void LstWindow::attach(const NodeScan &scan, uint64_t readLimit)
     m_size = scan.lstSize;
     m_readLimit = readLimit;
     if (scan.lstId != m_ownId) {
-        m_own.reset(scan.lstPath ? ::open(scan.lstPath->c_str(), O_RDONLY | O_CLOEXEC) : -1);
+        m_own.reset(reopen(scan.lstFd));
         m_ownId = scan.lstId;
         if (m_own.valid())
             ::posix_fadvise(m_own.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     }
-    // Should the name lead elsewhere by now, the shared descriptor still reads the list.
+    // Without a descriptor of its own, the shared one still reads the same file.
     m_fd = m_own.valid() ? m_own.get() : scan.lstFd;
     m_data = m_buffer.get();
     m_base = 0;
@@ -138,18 +166,23 @@ void ByteArena::grow(size_t n)
     m_capacity = capacity;
 }
 
-bool PairBuffers::read(const std::string &folder, std::string_view cacheName, const CodePage &cp)
+PairState PairBuffers::read(
+        const std::string &folder, std::string_view cacheName, const CodePage &cp)
 {
     m_lst.reset();
     m_idxSize = 0;
     m_lstSize = 0;
+    m_state = PairState::Missing;
     const std::filesystem::path idx = cacheFilePath(folder, cacheName, ".IDX", cp);
     if (idx.empty())
-        return false;
+        return m_state;
     const FileHandle idxFile(::open(idx.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!idxFile.valid())
+        return m_state = errno == ENOENT ? PairState::Missing : PairState::Unreadable;
     struct stat st {};
-    if (!idxFile.valid() || ::fstat(idxFile.get(), &st) != 0 || !S_ISREG(st.st_mode))
-        return false;
+    if (::fstat(idxFile.get(), &st) != 0 || !S_ISREG(st.st_mode)
+            || uint64_t(st.st_size) > kMaxIdxBytes)
+        return m_state = PairState::Unreadable;
     const size_t want = size_t(st.st_size);
     if (m_idxCapacity < want) {
         m_idx.reset(); // the old buffer goes before the new one is taken
@@ -157,28 +190,36 @@ bool PairBuffers::read(const std::string &folder, std::string_view cacheName, co
         try {
             m_idx = std::make_unique_for_overwrite<unsigned char[]>(want);
         } catch (const std::bad_alloc &) {
-            return false; // a length no memory can hold: the node is passed over like a missing one
+            return m_state = PairState::Unreadable;
         }
         m_idxCapacity = want;
     }
     // A file that shrinks meanwhile gives what it still holds.
     m_idxSize = readRange(idxFile.get(), m_idx.get(), 0, want);
 
-    m_lstPath = cacheFilePath(folder, cacheName, ".LST", cp).string();
-    m_lst.reset(::open(m_lstPath.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!m_lst.valid() || ::fstat(m_lst.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    const std::filesystem::path lst = cacheFilePath(folder, cacheName, ".LST", cp);
+    m_lst.reset(lst.empty() ? -1 : ::open(lst.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!m_lst.valid()) {
+        m_idxSize = 0;
+        return m_state = errno == ENOENT ? PairState::Missing : PairState::Unreadable;
+    }
+    if (::fstat(m_lst.get(), &st) != 0 || !S_ISREG(st.st_mode)
+            || uint64_t(st.st_size) > kMaxLstBytes) {
         m_lst.reset();
-        return false;
+        m_idxSize = 0;
+        return m_state = PairState::Unreadable;
     }
     m_lstSize = uint64_t(st.st_size);
     static std::atomic<uint64_t> openings {0};
     m_lstId = ++openings;
-    return true;
+    return m_state = looksWhole(m_idx.get(), m_idxSize, m_lstSize) ? PairState::Whole
+                                                                   : PairState::Damaged;
 }
 
 void PairBuffers::close()
 {
     m_lst.reset();
+    m_state = PairState::Missing;
     m_lstSize = 0;
     m_lstId = 0;
 }
@@ -190,8 +231,8 @@ NodeScan PairBuffers::scan(const NodeScan &settings) const
     scan.idxSize = m_idxSize;
     scan.lstFd = m_lst.get();
     scan.lstSize = m_lstSize;
-    scan.lstPath = &m_lstPath;
     scan.lstId = m_lstId;
+    scan.damaged = m_state == PairState::Damaged;
     return scan;
 }
 
@@ -389,10 +430,17 @@ void scanRange(const NodeScan &s, size_t idxBegin, size_t idxEnd, LstWindow &win
 std::vector<ScanChunk> splitIntoChunks(const unsigned char *idx, size_t idxSize,
                                        uint64_t entriesPerChunk)
 {
+    DirRecord dir;
+    // Counts come from the file: a damaged one may claim billions of entries in every record.
+    // The chunks' bookkeeping must stay small whatever they claim, so the chunks grow instead.
+    uint64_t claimed = 0;
+    for (IdxCursor all(idx, idxSize); all.next(dir);)
+        claimed += dir.count > 0 ? uint64_t(dir.count) : 0;
+    entriesPerChunk = std::max({entriesPerChunk, uint64_t(1), claimed / kMaxChunks + 1});
+
     std::vector<ScanChunk> chunks;
     std::vector<uint64_t> lstBegins;
     IdxCursor dirs(idx, idxSize);
-    DirRecord dir;
     size_t begin = 0;
     uint64_t entries = 0;
     bool first = true;

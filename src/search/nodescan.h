@@ -71,8 +71,8 @@ struct NodeScan
     size_t idxSize = 0;
     int lstFd = -1;
     uint64_t lstSize = 0;
-    const std::string *lstPath = nullptr; // where lstFd was opened
     uint64_t lstId = 0;                   // tells one opening of a list from another
+    bool damaged = false; // see PairState::Damaged
     const ConditionMatcher *matcher = nullptr;
     int32_t options = 0;
     int32_t minHits = 0;
@@ -131,14 +131,27 @@ private:
     uint64_t m_readLimit = UINT64_MAX;
 };
 
+// What reading a node's index pair found. Whole and Damaged pairs are scanned (a damaged one
+// as far as it holds); Missing and Unreadable ones are passed over.
+enum class PairState {
+    Whole,
+    Damaged, // records cut short, or entries that would start past the end of the .LST
+    Missing, // a file of the pair does not exist
+    Unreadable, // no permission, not a regular file, or larger than its format can be
+};
+inline bool isLoaded(PairState state)
+{
+    return state == PairState::Whole || state == PairState::Damaged;
+}
+
 // A node's index pair: the .IDX read whole into a buffer that is kept from node to node (it
 // grows to the largest of the walk), the .LST opened for windows.
 class PairBuffers
 {
 public:
-    // Reads folder + cacheName + ".IDX" and opens ".LST"; false, without a word, when either is
-    // missing or cannot be read, since the walk then skips the node.
-    bool read(const std::string &folder, std::string_view cacheName, const CodePage &cp);
+    // Reads folder + cacheName + ".IDX" and opens ".LST", which stays open until close() or the
+    // next read(): every window of the node reads that very file.
+    PairState read(const std::string &folder, std::string_view cacheName, const CodePage &cp);
     // `settings` (matcher, options …) with this pair's buffers.
     NodeScan scan(const NodeScan &settings = {}) const;
     // Closes the .LST (keeping the .IDX buffer for the next node).
@@ -149,9 +162,9 @@ private:
     size_t m_idxCapacity = 0;
     size_t m_idxSize = 0;
     FileHandle m_lst;
-    std::string m_lstPath;
     uint64_t m_lstSize = 0;
     uint64_t m_lstId = 0;
+    PairState m_state = PairState::Missing;
 };
 
 // The skipping state of soHitNoFind: the path (a view into the .IDX) whose sub-tree is being

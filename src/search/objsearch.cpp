@@ -15,34 +15,6 @@ namespace {
 // up, or a broken cache, gets there).
 constexpr size_t kMaxFolderDepth = 256;
 
-// Sets Name to prefix + text, cut to the longest run of whole characters that fits.
-void setNameWhole(TItemData &item, std::string_view prefix, std::string_view text,
-                  const CodePage &cp)
-{
-    constexpr size_t room = sizeof item.Name - 1;
-    if (prefix.size() + text.size() <= room) {
-        if (!prefix.empty())
-            std::memcpy(item.Name, prefix.data(), prefix.size());
-        if (!text.empty())
-            std::memcpy(item.Name + prefix.size(), text.data(), text.size());
-        item.Name[prefix.size() + text.size()] = '\0';
-        return;
-    }
-    std::string full;
-    full.reserve(prefix.size() + text.size());
-    full.append(prefix).append(text);
-    const char *const begin = full.data();
-    const char *const end = begin + full.size();
-    const char *p = begin;
-    while (p < end) {
-        const size_t n = cp.charLength(p, end);
-        if (size_t(p - begin) + n > room)
-            break;
-        p += n;
-    }
-    item.setName(std::string_view(begin, size_t(p - begin)));
-}
-
 } // namespace
 
 // Hands the hits of the worker's own scan over as they are found.
@@ -127,8 +99,10 @@ public:
         , m_nodes(nodes)
     {
     }
-    void opened(size_t node, const NodeScan &) override
+    void opened(size_t node, const NodeScan &scan) override
     {
+        if (scan.damaged)
+            m_owner.noteProblem(m_nodes[node], PairState::Damaged);
         m_owner.enterNode(m_nodes[node]);
         m_owner.handOff(m_owner.OnNode);
         m_skip = {};
@@ -150,6 +124,10 @@ public:
         m_owner.flushHits(false);
     }
     void finished(size_t) override { m_owner.flushHits(true); }
+    void skipped(size_t node, PairState state) override
+    {
+        m_owner.noteProblem(m_nodes[node], state);
+    }
 
 private:
     TObjSearch &m_owner;
@@ -261,7 +239,10 @@ void TObjSearch::enterNode(const NodeRef &node)
 
 void TObjSearch::searchNode(const NodeRef &node)
 {
-    if (!m_pair.read(node.folder, node.cacheName, m_cp))
+    const PairState state = m_pair.read(node.folder, node.cacheName, m_cp);
+    if (state != PairState::Whole)
+        noteProblem(node, state);
+    if (!isLoaded(state))
         return;
     enterNode(node);
     handOff(OnNode);
@@ -278,6 +259,11 @@ void TObjSearch::searchNode(const NodeRef &node)
     m_fileCount = baseFiles + int64_t(counts.files);
     m_folderCount = baseFolders + int64_t(counts.folders);
     flushHits(true);
+}
+
+void TObjSearch::noteProblem(const NodeRef &node, PairState state)
+{
+    m_problems.push_back(TNodeProblem {node.folder, node.cacheName, state});
 }
 
 void TObjSearch::deliverHit(const NodeScan &scan, uint64_t dirOffset, const unsigned char *entry,
@@ -307,11 +293,11 @@ void TObjSearch::deliverHit(const NodeScan &scan, uint64_t dirOffset, const unsi
             path.remove_suffix(1);
         m_curItem.Size = 0;
         m_curItem.Attr = kAttrDirectory;
-        setNameWhole(m_curItem, path, {}, m_cp);
+        setItemName(m_curItem, path, {}, m_cp);
     } else {
         m_curItem.Size = readU32le(p);
         m_curItem.Attr = readU32le(p + 4);
-        setNameWhole(m_curItem, m_hitDirPath, name, m_cp);
+        setItemName(m_curItem, m_hitDirPath, name, m_cp);
     }
 
     if (!OnHits) {

@@ -109,6 +109,18 @@ public:
     // shows it nowhere; the command line reports it.
     const std::string &ErrorMessage() const { return m_error; }
 
+    // A node whose index pair was passed over (Missing, Unreadable) or found damaged (Damaged,
+    // scanned as far as it holds). The window passes over them without a word, as it always
+    // has; the command line names them, so that fewer hits do not go unexplained.
+    struct TNodeProblem
+    {
+        std::string Folder; // cache folder, a native path ending with '/'
+        std::string CacheName; // code-page bytes
+        PairState State = PairState::Missing;
+    };
+    // In walk order; complete once OnEnd has been called (read it then, or after WaitFor).
+    const std::vector<TNodeProblem> &NodeProblems() const { return m_problems; }
+
 private:
     class DirectSink;
     class ChunkReceiver;
@@ -123,6 +135,7 @@ private:
                       std::vector<NodeRef> &nodes);
     NodeScan settings();
     void enterNode(const NodeRef &node);
+    void noteProblem(const NodeRef &node, PairState state);
     void searchNode(const NodeRef &node);
     void deliverHit(const NodeScan &scan, uint64_t dirOffset, const unsigned char *entry,
                     size_t nameLength, int64_t files, int64_t folders);
@@ -152,6 +165,7 @@ private:
     int64_t m_fileCount = 0;
     int64_t m_folderCount = 0;
     std::string m_error;
+    std::vector<TNodeProblem> m_problems;
     std::vector<THit> m_batch;
     std::chrono::steady_clock::time_point m_batchStart;
 };

@@ -126,7 +126,8 @@ bool ParallelScanner::claim(Task &task)
 void ParallelScanner::openNode(Slot &slot)
 {
     const NodeRef &ref = (*m_job->nodes)[slot.node];
-    const bool ok = slot.pair.read(ref.folder, ref.cacheName, *m_job->settings.cp);
+    slot.pairState = slot.pair.read(ref.folder, ref.cacheName, *m_job->settings.cp);
+    const bool ok = isLoaded(slot.pairState);
     if (ok) {
         slot.scan = slot.pair.scan(m_job->settings);
         slot.chunks = splitIntoChunks(slot.scan.idx, slot.scan.idxSize, std::max<uint64_t>(m_job->chunkEntries, 1));
@@ -226,6 +227,10 @@ void ParallelScanner::run(const Job &job, ScanReceiver &receiver)
                     break;
                 lock.unlock();
                 receiver.finished(node);
+                lock.lock();
+            } else {
+                lock.unlock();
+                receiver.skipped(node, slot.pairState);
                 lock.lock();
             }
             slot.state = SlotState::Free;

@@ -30,7 +30,7 @@ struct NodeRef
 //
 // What the owner of a run sees, all on the calling thread and in walk order: `opened` once per
 // node whose index pair could be read, then `deliver` for each of its chunks in order, then
-// `finished`. A node that cannot be read is passed over without a word.
+// `finished`; or, for a node whose index pair could not be read, `skipped` in its place.
 class ScanReceiver
 {
 public:
@@ -39,6 +39,7 @@ public:
     virtual void deliver(size_t node, const NodeScan &scan, const ScanChunk &chunk,
                          ChunkResult &result) = 0;
     virtual void finished(size_t node) = 0;
+    virtual void skipped(size_t, PairState) {}
 };
 
 class ParallelScanner;
@@ -90,6 +91,7 @@ private:
         SlotState state = SlotState::Free;
         size_t node = 0;
         PairBuffers pair;
+        PairState pairState = PairState::Missing;
         NodeScan scan;
         std::vector<ScanChunk> chunks;
         std::vector<ChunkResult> results;

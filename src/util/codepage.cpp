@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include <unicode/uchar.h>
@@ -141,6 +143,7 @@ CodePage::CodePage(std::string_view given)
             throw Error("Unsupported code page: " + std::string(given));
         for (int b = 0x80; b < 256; ++b)
             m_leadLength[b] = starters[b] ? 2 : 1;
+        buildPairFolds(conv.get());
         return;
     }
     // A single-byte page: every byte is a character, so upper-case each one through Unicode.
@@ -162,6 +165,82 @@ CodePage::CodePage(std::string_view given)
         if (U_SUCCESS(status) && m == 1)
             m_upper[b] = uint8_t(out[0]);
     }
+}
+
+// From the letters' side: a few hundred characters have an upper case of their own, while a
+// double-byte page has tens of thousands of characters.
+void CodePage::buildPairFolds(void *converter)
+{
+    // Finding the pairs takes a few milliseconds; a program makes many CodePage objects of
+    // the same one or two pages.
+    static std::mutex mutex;
+    static std::map<std::string, std::vector<std::pair<uint16_t, uint16_t>>> known;
+    bool found = false;
+    {
+        std::lock_guard lock(mutex);
+        if (const auto it = known.find(m_name); it != known.end()) {
+            m_pairUpper = it->second;
+            found = true;
+        }
+    }
+    if (!found) {
+        findPairFolds(converter);
+        std::lock_guard lock(mutex);
+        known.emplace(m_name, m_pairUpper);
+    }
+    for (const auto &pair : m_pairUpper)
+        m_pairLead[pair.first >> 8] = 1;
+}
+
+void CodePage::findPairFolds(void *converter)
+{
+    auto *conv = static_cast<UConverter *>(converter);
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_setFromUCallBack(conv, UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+    if (U_FAILURE(status))
+        return;
+    // The character's two bytes, when it has exactly two that read back as it.
+    const auto pairOf = [&](UChar c) -> int {
+        char out[8];
+        UErrorCode st = U_ZERO_ERROR;
+        ucnv_resetFromUnicode(conv);
+        const int32_t n = ucnv_fromUChars(conv, out, sizeof out, &c, 1, &st);
+        if (U_FAILURE(st) || n != 2 || m_leadLength[static_cast<unsigned char>(out[0])] != 2)
+            return -1;
+        UChar back[4];
+        st = U_ZERO_ERROR;
+        ucnv_resetToUnicode(conv);
+        if (ucnv_toUChars(conv, back, 4, out, 2, &st) != 1 || U_FAILURE(st) || back[0] != c)
+            return -1;
+        return static_cast<unsigned char>(out[0]) << 8 | static_cast<unsigned char>(out[1]);
+    };
+    for (UChar32 c = 0x80; c <= 0xFFFF; ++c) {
+        const UChar32 up = u_toupper(c);
+        if (up == c || up > 0xFFFF || up < 0x80 || U_IS_SURROGATE(c))
+            continue;
+        const int lower = pairOf(UChar(c));
+        const int upper = lower < 0 ? -1 : pairOf(UChar(up));
+        if (upper < 0)
+            continue;
+        m_pairUpper.emplace_back(uint16_t(lower), uint16_t(upper));
+    }
+    std::sort(m_pairUpper.begin(), m_pairUpper.end());
+    ucnv_reset(conv);
+}
+
+uint16_t CodePage::lookUpPair(uint16_t code) const
+{
+    const auto it = std::lower_bound(
+            m_pairUpper.begin(), m_pairUpper.end(), std::pair<uint16_t, uint16_t>(code, 0));
+    return it != m_pairUpper.end() && it->first == code ? it->second : code;
+}
+
+bool CodePage::hasLowerPair(unsigned char lead, unsigned char trail) const
+{
+    const uint16_t code = uint16_t(lead << 8 | trail);
+    return std::any_of(m_pairUpper.begin(), m_pairUpper.end(), [code](const auto &pair) {
+        return pair.second == code;
+    });
 }
 
 std::string CodePage::toUtf8(std::string_view bytes) const
@@ -248,6 +327,11 @@ void CodePage::upperInto(std::string_view text, std::string &out) const
                     U8_APPEND(reinterpret_cast<uint8_t *>(p), j, int32_t(n), up, error);
                 }
             }
+        } else if (n == 2) {
+            const uint16_t up =
+                    upperPair(static_cast<unsigned char>(p[0]), static_cast<unsigned char>(p[1]));
+            p[0] = char(up >> 8);
+            p[1] = char(up & 0xFF);
         }
         p += n;
     }

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace veltrano {
 
@@ -57,6 +59,17 @@ public:
     const std::array<uint8_t, 256> &leadLengths() const { return m_leadLength; }
     const std::array<uint8_t, 256> &upperBytes() const { return m_upper; }
 
+    // Upper-case of a two-byte character of a double-byte page (lead << 8 | trail), the
+    // character itself when it has none. Only letters whose upper case is again two bytes
+    // fold (full-width Latin, Greek, Cyrillic in Big5): positions stay where they were.
+    uint16_t upperPair(unsigned char lead, unsigned char trail) const
+    {
+        const uint16_t code = uint16_t(lead << 8 | trail);
+        return m_pairLead[lead] ? lookUpPair(code) : code;
+    }
+    // Whether upperPair gives this character as the upper case of another.
+    bool hasLowerPair(unsigned char lead, unsigned char trail) const;
+
     // Character-aware upper-casing. A character keeps its byte length, so positions in the
     // upper-cased text are positions in the original.
     void upperInto(std::string_view text, std::string &out) const;
@@ -80,6 +93,14 @@ private:
     Kind m_kind = Kind::SingleByte;
     std::array<uint8_t, 256> m_leadLength {};
     std::array<uint8_t, 256> m_upper {};
+    // Lower-case two-byte characters with their upper case, sorted; and which lead bytes
+    // start any of them, so that most characters never look further.
+    std::vector<std::pair<uint16_t, uint16_t>> m_pairUpper;
+    std::array<uint8_t, 256> m_pairLead {};
+
+    uint16_t lookUpPair(uint16_t code) const;
+    void buildPairFolds(void *converter);
+    void findPairFolds(void *converter);
 };
 
 // The text of the one-line CODEPAGE marker in a cache root, without blanks; empty when the

@@ -113,6 +113,17 @@ TEST(IndexScan, LengthsAndOffsetsPointingPastTheEndAreHeld)
     EXPECT_EQ(s.dirs.size(), 2u);
     writeU32le(idx.data() + 4, 0x80000000u); // a negative count lists nothing
     EXPECT_EQ(scan(idx, lst).dirs.size(), 2u);
+
+    // A path length past the end leaves the cursor at the end, never beyond: its position is
+    // where the next record (or chunk of a scan) would start.
+    const std::vector<unsigned char> cut = {0, 0, 0, 0, 0, 0x40, 0, 0, 64, 0, 'a', 'b', 'c', 'd'};
+    IdxCursor dirs(cut.data(), cut.size());
+    DirRecord dir;
+    ASSERT_TRUE(dirs.next(dir));
+    EXPECT_EQ(dir.path, "abcd");
+    EXPECT_EQ(dirs.position(), cut.size());
+    EXPECT_TRUE(dirs.damaged());
+    EXPECT_FALSE(dirs.next(dir));
 }
 
 TEST(IndexScan, RandomBytesNeverLeaveTheBuffers)
@@ -192,6 +203,22 @@ TEST_F(ListCacheDirTest, NamesAreCutTo255Bytes)
     EXPECT_EQ(item.name().size(), 255u);
 }
 
+// Files larger than their format can be are damaged ones (sparse, or overwritten): refused at
+// once, without an attempt to hold them.
+TEST_F(ListCacheDirTest, FilesTooLargeForTheirFormatAreRefusedUnread)
+{
+    const std::filesystem::path idx = m_dir.path() / "share.IDX";
+    const std::filesystem::path lst = m_dir.path() / "share.LST";
+    const std::string idxBytes = readFile(idx);
+    for (const auto &[file, size] :
+            {std::pair {idx, uint64_t(200) << 30}, std::pair {lst, uint64_t(5) << 30}}) {
+        writeFile(idx, idxBytes);
+        resizeFile(file, size);
+        EXPECT_THROW(list("\\\\PC\\Share\\"), Error) << file;
+        EXPECT_FALSE(readIndexPair(m_dir.folder(), "share", kCp).has_value());
+    }
+}
+
 TEST_F(ListCacheDirTest, ShortEntryListAndMissingFilesAreErrorsOrLess)
 {
     const std::string lst = readFile(m_dir.path() / "share.LST");
@@ -230,4 +257,26 @@ TEST(ListCacheDir, Big5NamesWithBackslashAndLetterTrailBytes)
 
     // A path that differs only in the trail byte's letter case is another folder.
     EXPECT_THROW(ListCacheDir(items, dir.folder(), gong, "\\\\PC\\" + gong + "\\\xB3\x7C\\", kCp), Error);
+}
+
+// A path and name longer than 255 bytes are cut before the character that would not fit whole,
+// whether the cut falls on a lead byte or a trail byte.
+TEST(ListCacheDir, LongBig5NamesAreCutOnACharacterBoundary)
+{
+    TempDir dir;
+    std::string name;
+    for (int i = 0; i < 150; ++i)
+        name += "\xB3\x5C"; // 許, whose trail byte is a backslash
+    for (const std::string path : {"\\\\PC\\s\\", "\\\\PC\\ss\\"}) {
+        IndexPairWriter w;
+        w.addDirectory(path, {fileEntry(name, 1)});
+        w.write(dir.folder(), "s", kCp);
+        TItemList items;
+        ListCacheDir(items, dir.folder(), "s", path, kCp);
+        ASSERT_EQ(items.size(), 1u);
+        const std::string_view listed = items[0].name();
+        EXPECT_EQ(listed.size(), path.size() + (255 - path.size()) / 2 * 2) << path;
+        EXPECT_EQ(listed.substr(path.size()),
+                std::string_view(name).substr(0, listed.size() - path.size()));
+    }
 }

@@ -252,3 +252,22 @@ TEST(NodeList, AFolderInPlaceOfTheNodeListIsAnErrorNotAHugeRead)
         EXPECT_EQ(std::string(e.what()), ErrorText(EISDIR));
     }
 }
+
+TEST(NodeList, ANodeListTooLargeToBeOneIsRefusedUnread)
+{
+    TempDir dir;
+    resizeFile(dir.path() / "ALL.NOD", uint64_t(200) << 30);
+    TNodeList list;
+    try {
+        ReadNodeList(dir.folder(), list, false, kCp);
+        FAIL();
+    } catch (const Error &e) {
+        EXPECT_NE(
+                std::string(e.what()).find("ALL.NOD: too large for a node list"), std::string::npos)
+                << e.what();
+    }
+    TNodeData node;
+    node.Folder = dir.folder();
+    node.CacheName = "x";
+    EXPECT_THROW(LoadNode(node, kCp), Error);
+}

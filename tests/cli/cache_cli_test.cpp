@@ -4,7 +4,6 @@
 
 using namespace veltrano::test;
 
-
 TEST(CacheCommands, CollectThenListLocationsAndAFolder)
 {
     TempDir share, cache;
@@ -26,6 +25,16 @@ TEST(CacheCommands, CollectThenListLocationsAndAFolder)
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.err, "快取檔中沒有 \\\\PC1\\docs\\nothing\\ 的資料\n");
     EXPECT_TRUE(missing.out.empty());
+}
+
+TEST(CacheCommands, DamagedNodeListsAreRefusedWithAMessage)
+{
+    TempDir cache;
+    resizeFile(cache.path() / "Net" / "ALL.NOD", uint64_t(200) << 30);
+    const CliRun locations = cli("locations --cache '" + cache.path().string() + "'");
+    EXPECT_EQ(locations.status, 1);
+    EXPECT_NE(locations.err.find("ALL.NOD: too large for a node list"), std::string::npos)
+            << locations.err;
 }
 
 TEST(CacheCommands, BadUsageIsRefused)

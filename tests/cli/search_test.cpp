@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "cache/synthcache.h"
@@ -81,6 +83,46 @@ TEST(SearchCommand, LocationsOptionsAndTheCommandText)
     EXPECT_EQ(dash.status, 0);
     EXPECT_EQ(dash.err, "files=5 folders=1 hits=1\n");
     EXPECT_EQ(cache.search("--format tsv name contains doc and size greater 5").err, "files=5 folders=1 hits=1\n");
+}
+
+// The results and the exit status stay what the readable nodes give; what could not be read is
+// named after them, one line per node.
+TEST(SearchCommand, NodesNotFullySearchedAreNamedAfterTheResults)
+{
+    SearchCache cache;
+    const std::string pc2 = cache.root + "/Expanded/EX/PC2/";
+    resizeFile(pc2 + "pub.LST", 10);
+    const CliRun cut = cache.search("--format tsv name contains doc");
+    EXPECT_EQ(cut.status, 0);
+    EXPECT_EQ(std::count(cut.out.begin(), cut.out.end(), '\n'), 3);
+    EXPECT_EQ(cut.err,
+            "files=4 folders=1 hits=3\n" + pc2
+                    + "pub: index files damaged; node searched as far as they could be read\n");
+
+    for (const unsigned threads : {1u, 2u}) {
+        std::filesystem::remove(pc2 + "pub.LST");
+        resizeFile(cache.root + "/Net/WG/PC1/docs.IDX", uint64_t(200) << 30);
+        const CliRun none = cache.search(
+                "--threads " + std::to_string(threads) + " --format tsv name contains doc");
+        EXPECT_EQ(none.status, 1);
+        EXPECT_EQ(none.out, "");
+        EXPECT_EQ(none.err,
+                "files=0 folders=0 hits=0\n" + cache.root
+                        + "/Net/WG/PC1/docs: index files unreadable or damaged; node not searched\n"
+                        + pc2 + "pub: index files missing; node not searched\n");
+    }
+}
+
+// Locations that no file system call can follow are refused with a message, never a crash.
+TEST(SearchCommand, LocationsThatCannotBeFollowedAreRefused)
+{
+    SearchCache cache;
+    std::filesystem::create_symlink("loop", cache.root + "/Net/loop");
+    for (const std::string &where : {std::string("Net\\loop"), "Net\\" + std::string(300, 'x')}) {
+        const CliRun run = cache.search("--where '" + where + "' name contains doc");
+        EXPECT_EQ(run.status, 2) << where;
+        EXPECT_NE(run.err.find("No such search location"), std::string::npos) << run.err;
+    }
 }
 
 TEST(SearchCommand, InvalidConditionsExitWithTheirMessage)

@@ -178,6 +178,39 @@ TEST(Conditions, Big5TrailBytesAreNotAsciiCharacters)
     EXPECT_TRUE(matches(rows({clAnd, cfName, coGreater, "報"}), item(b5("報告"))));
 }
 
+// Full-width Latin and Greek letters have upper and lower forms of two bytes each;
+// a trail byte that happens to be an ASCII letter belongs to its character and never folds.
+TEST(Conditions, DoubleByteLettersFoldAsWholeCharacters)
+{
+    const auto b5 = [](std::string_view s) {
+        return big5().fromUtf8Lossy(s);
+    };
+    struct Case
+    {
+        TCompOp op;
+        const char *key;
+        std::string name;
+        bool expected;
+    };
+    const Case cases[] = {
+            {coContains, "ａ", b5("報告Ａ.txt"), true},
+            {coContains, "Ａ", b5("ａ"), true},
+            {coContains, "ｗ", b5("ＸＷ"), true}, // ｗ and Ｗ differ in their lead bytes
+            {coEquals, "ａｂｃ", b5("ＡＢＣ"), true},
+            {coContains, "α", b5("ΑΒΓ"), true},
+            {coContains, "ΩΛ", b5("ωλ"), true},
+            {coContains, "A", b5("ａ"), false}, // a full-width letter is no ASCII one
+            {coContains, "\xE4\xB9\x99", "\xA4\x61",
+                    false}, // 乙 = A4 41; A4 61 is another character
+            {coEquals, "\xE4\xB9\x99x", "\xA4\x61X", false},
+            {coLess, "ｂ", b5("ａ"), true},
+            {coGreater, "ｂ", b5("Ａ"), false},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(matches(rows({clAnd, cfName, c.op, c.key}), item(c.name)), c.expected)
+                << c.key << " " << c.op << " " << big5().toUtf8(c.name);
+}
+
 TEST(Conditions, KeyOutsideTheCodePageMatchesNoName)
 {
     const TCompInfos c = rows({clAnd, cfName, coContains, "☃"});
@@ -205,8 +238,9 @@ TEST(Conditions, FastMatcherAgreesWithThePlainTestOnRandomNames)
     std::mt19937 rng(7);
     for (const char *page : {"CP950", "UTF-8", "windows-1252"}) {
         const CodePage cp(page);
-        const std::vector<std::string> pieces = {"a", "B", "z", "Q", "i", "I", ".", "\\", ":", "1", " ", "_",
-                                                 "許", "功", "告", "預", "報", "é", "É", "ü", "ß", "ÿ", "ž", "Ž"};
+        const std::vector<std::string> pieces = {"a", "B", "z", "Q", "i", "I", ".", "\\", ":", "1",
+                " ", "_", "許", "功", "告", "預", "報", "é", "É", "ü", "ß", "ÿ", "ž", "Ž", "ａ",
+                "Ａ", "ｗ", "Ｗ", "λ", "Λ"};
         const auto text = [&](size_t maxPieces) {
             std::string s;
             const size_t n = rng() % (maxPieces + 1);

@@ -1,14 +1,15 @@
-#include <gtest/gtest.h>
+#include <random>
 
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <random>
+#include <gtest/gtest.h>
 
 #include "search/compare.h"
 #include "search/foldmatch.h"
 #include "search/nodescan.h"
 #include "support/tempdir.h"
+#include "util/bytereader.h"
 
 using namespace veltrano;
 using namespace veltrano::test;
@@ -39,7 +40,6 @@ TEST(LstWindow, GivesTheFilesBytesAtAnyOffset)
     NodeScan scan;
     scan.lstFd = fd;
     scan.lstSize = bytes.size();
-    scan.lstPath = &path;
     scan.lstId = 1;
 
     for (const size_t capacity : {1ul, 100ul, 4096ul}) {
@@ -70,7 +70,6 @@ TEST(LstWindow, AFileCutShortEndsWhereTheReadingDid)
     NodeScan scan;
     scan.lstFd = fd;
     scan.lstSize = 5000;
-    scan.lstPath = &path;
     scan.lstId = 2;
     LstWindow window(256);
     window.attach(scan);
@@ -81,6 +80,62 @@ TEST(LstWindow, AFileCutShortEndsWhereTheReadingDid)
     ::close(fd);
 }
 
+// A collector that writes a new list and renames it over the old one while a node is scanned
+// must not give the scan's later windows the new list against the old .IDX.
+TEST(PairBuffers, WindowsKeepReadingTheListTheScanStartedWith)
+{
+    TempDir dir;
+    const CodePage cp("CP950");
+    writeFile(dir.path() / "n.IDX", std::string(10, '\0'));
+    writeFile(dir.path() / "n.LST", std::string(3000, 'o'));
+    PairBuffers pair;
+    ASSERT_EQ(pair.read(dir.folder(), "n", cp), PairState::Whole);
+    const NodeScan scan = pair.scan();
+    LstWindow first(256), second(256);
+    first.attach(scan);
+    ASSERT_EQ(*first.at(0, 1), 'o');
+
+    writeFile(dir.path() / "new", std::string(3000, 'N'));
+    std::filesystem::rename(dir.path() / "new", dir.path() / "n.LST");
+    second.attach(scan);
+    for (LstWindow *window : {&first, &second})
+        for (const uint64_t offset : {0, 1000, 2999})
+            EXPECT_EQ(*window->at(offset, 1), 'o') << offset;
+    pair.close();
+}
+
+// Counts, lengths and offsets come from the file: whatever they claim, the chunks of a scan
+// lie inside the .IDX, and there are never more than a bounded number of them.
+TEST(ScanChunks, BoundsStayInsideTheIndexWhateverItClaims)
+{
+    const auto record = [](uint32_t offset, int32_t count, uint16_t length, std::string_view path) {
+        std::string r(10, '\0');
+        auto *p = reinterpret_cast<unsigned char *>(r.data());
+        writeU32le(p, offset);
+        writeU32le(p + 4, uint32_t(count));
+        writeU16le(p + 8, length);
+        return r + std::string(path);
+    };
+    std::string many;
+    for (int i = 0; i < 200000; ++i)
+        many += record(0, 0x7FFFFFFF, 1, "");
+    const std::string cases[] = {record(0, 16384, 64, "abcd"),
+            record(0, 20000, 2, "\\") + record(9, 20000, 0xFFFF, "x"), many};
+    for (const std::string &idx : cases) {
+        const auto *data = reinterpret_cast<const unsigned char *>(idx.data());
+        const std::vector<ScanChunk> chunks = splitIntoChunks(data, idx.size(), 16384);
+        EXPECT_LE(chunks.size(), 65537u);
+        size_t at = 0;
+        for (const ScanChunk &chunk : chunks) {
+            EXPECT_EQ(chunk.idxBegin, at);
+            EXPECT_LE(chunk.idxBegin, chunk.idxEnd);
+            EXPECT_LE(chunk.idxEnd, idx.size());
+            at = chunk.idxEnd;
+        }
+        EXPECT_EQ(at, idx.size());
+    }
+}
+
 // Every name in which the matcher finds the key must hold a candidate of the finder, in every
 // code page it is used for; where a byte may fold in ways the finder cannot see, it is not
 // used at all.
@@ -88,7 +143,7 @@ TEST(KeyCandidates, NoNameThatContainsTheKeyLacksACandidate)
 {
     std::mt19937 rng(5);
     const std::vector<std::string> pieces = {"a", "R", "e", "P", "o", "t", "I", "i", ".", "\\", "_",
-                                             "許", "報", "告", "é", "É", "ı", "İ", "ş", "@", "`", "{", "["};
+            "許", "報", "告", "é", "É", "ı", "İ", "ş", "@", "`", "{", "[", "ａ", "Ａ", "ｗ", "Ｗ"};
     for (const char *page : {"CP950", "UTF-8", "windows-1252", "windows-1254"}) {
         const CodePage cp(page);
         for (int round = 0; round < 300; ++round) {

@@ -1,19 +1,19 @@
-#include <gtest/gtest.h>
+#include <algorithm>
+#include <cstring>
+#include <future>
+#include <optional>
+#include <random>
 
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstring>
-
 #include <fmt/format.h>
+#include <gtest/gtest.h>
 
-#include <future>
-#include <random>
-
-#include "search/objsearch.h"
 #include "cache/synthcache.h"
+#include "search/objsearch.h"
 #include "support/cachefixture.h"
 #include "support/tempdir.h"
 #include "util/datetime.h"
@@ -466,12 +466,44 @@ void reverseDirectoryRecords(const std::filesystem::path &root)
     }
 }
 
+// Damages the index pairs under root as a crash, a full disk or a stray write leaves them:
+// files cut short, bytes overwritten (counts, lengths, offsets), a file gone.
+void damageIndexPairs(const std::filesystem::path &root, std::mt19937 &rng)
+{
+    std::vector<std::filesystem::path> files;
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(root))
+        if (entry.path().extension() == ".IDX" || entry.path().extension() == ".LST")
+            files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    for (const std::filesystem::path &file : files) {
+        std::string bytes = readFile(file);
+        switch (rng() % 4) {
+        case 0:
+            bytes.resize(bytes.empty() ? 0 : rng() % bytes.size());
+            break;
+        case 1:
+            for (int i = 0; i < 8 && !bytes.empty(); ++i)
+                bytes[rng() % bytes.size()] = char(rng() % 2 ? 0xFF : rng());
+            break;
+        case 2:
+            if (rng() % 3 == 0) {
+                std::filesystem::remove(file);
+                continue;
+            }
+            break;
+        default:
+            break; // left whole
+        }
+        writeFile(file, bytes);
+    }
+}
+
 } // namespace
 
 TEST(SearchWorker, AgreesWithAPlainWalkOnRandomCaches)
 {
     std::mt19937 rng(11);
-    for (uint64_t seed = 1; seed <= 4; ++seed) {
+    for (uint64_t seed = 1; seed <= 5; ++seed) {
         TempDir root;
         SynthCacheSpec spec;
         spec.entries = 3000;
@@ -484,6 +516,8 @@ TEST(SearchWorker, AgreesWithAPlainWalkOnRandomCaches)
         generateSynthCache(root.path(), spec);
         if (seed == 4)
             reverseDirectoryRecords(root.path());
+        if (seed == 5)
+            damageIndexPairs(root.path(), rng);
         const std::vector<TCompInfos> searches = {
                 nameContains("a"), nameContains("報告"), nameContains("doc"), nameContains("_2"),
                 [] {
@@ -558,6 +592,79 @@ TEST(SearchWorker, LargeNodesReadAndScannedInPartsGiveTheSameWalk)
             const Walk parallel = runSearch(root.folder(), nameContains("re"), options, 2, threads, 500);
             EXPECT_EQ(parallel.events, single.events) << options << " " << threads;
             EXPECT_EQ(parallel.files, single.files);
+        }
+    }
+}
+
+// A damaged or missing pair costs the search only that node, on any number of threads: the
+// scan stays inside the node's buffers, allocates no more than the format allows, walks as the
+// plain walk does, and names the node.
+TEST(SearchWorker, DamagedPairsAreScannedSafelyAndNamed)
+{
+    struct Case
+    {
+        const char *what;
+        std::function<void(const std::filesystem::path &idx, const std::filesystem::path &lst)>
+                damage;
+        std::optional<PairState> state;
+    };
+    const std::vector<Case> cases = {
+            {"record longer than the index",
+                    [](auto &idx, auto &) {
+                        // Count 16384, a path of 64 bytes of which 4 are there: 14 bytes in all.
+                        writeFile(idx, std::string("\0\0\0\0\0\x40\0\0\x40\0abcd", 14));
+                    },
+                    PairState::Damaged},
+            {"list cut short",
+                    [](auto &, auto &lst) {
+                        resizeFile(lst, 40);
+                    },
+                    PairState::Damaged},
+            {"sparse index of 200 GiB",
+                    [](auto &idx, auto &) {
+                        resizeFile(idx, uint64_t(200) << 30);
+                    },
+                    PairState::Unreadable},
+            {"list missing",
+                    [](auto &, auto &lst) {
+                        std::filesystem::remove(lst);
+                    },
+                    PairState::Missing},
+            // Last: the scanners keep their buffers, which would hide a read past a smaller one.
+            {"whole", [](auto &, auto &) {}, std::nullopt},
+    };
+    for (const Case &c : cases) {
+        TempDir root;
+        IndexPairWriter w;
+        w.addDirectory("\\\\PC\\s\\", {fileEntry("a1", 1), dirEntry("sub"), fileEntry("a2", 2)});
+        w.addDirectory("\\\\PC\\s\\sub\\", {fileEntry("a3", 3), fileEntry("b", 4)});
+        // The damaged node first: its buffers are then its own size, not left over from another.
+        for (const char *name : {"hurt", "next", "last"})
+            w.write(root.folder(), name, big5());
+        writeNodeList(root.folder(),
+                {makeNode("hurt", "hurt", indexedKind()), makeNode("next", "next", indexedKind()),
+                        makeNode("last", "last", indexedKind())});
+        c.damage(root.path() / "hurt.IDX", root.path() / "hurt.LST");
+        for (const int32_t options : {0, int32_t(soHitNoFind)}) {
+            const std::vector<std::string> expected =
+                    ReferenceWalk(nameContains("a"), options, 0).run(root.folder());
+            for (const unsigned threads : {1u, 2u}) {
+                std::vector<TObjSearch::TNodeProblem> problems;
+                const Walk walk = runSearch(root.folder(), nameContains("a"), options, 0, threads,
+                        1, [&](TObjSearch &s) {
+                            s.OnEnd = [&](TObjSearch &sender) {
+                                problems = sender.NodeProblems();
+                            };
+                        });
+                EXPECT_EQ(walk.events, expected) << c.what << " " << threads;
+                EXPECT_GE(walk.events.size(), 6u) << c.what; // the other nodes' nodes and hits
+                ASSERT_EQ(problems.size(), c.state ? 1u : 0u) << c.what << " " << threads;
+                if (c.state) {
+                    EXPECT_EQ(problems[0].CacheName, "hurt");
+                    EXPECT_EQ(problems[0].Folder, root.folder());
+                    EXPECT_EQ(problems[0].State, *c.state) << c.what;
+                }
+            }
         }
     }
 }

@@ -38,4 +38,11 @@ std::string readFile(const std::filesystem::path &path)
     return text.str();
 }
 
+void resizeFile(const std::filesystem::path &path, uint64_t size)
+{
+    if (!std::filesystem::exists(path))
+        writeFile(path, {});
+    std::filesystem::resize_file(path, size);
+}
+
 } // namespace veltrano::test

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -26,5 +27,7 @@ private:
 
 void writeFile(const std::filesystem::path &path, std::string_view bytes);
 std::string readFile(const std::filesystem::path &path);
+// Makes the file `size` bytes long without writing them (a sparse file of zeros).
+void resizeFile(const std::filesystem::path &path, uint64_t size);
 
 } // namespace veltrano::test

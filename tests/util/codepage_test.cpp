@@ -47,6 +47,8 @@ TEST(CodePage, UpperCaseLeavesTrailBytesAlone)
 {
     const std::string lowerTrail = "\xA4\x61"; // a Big5 character whose trail byte is 'a'
     EXPECT_EQ(big5().upper("ab" + lowerTrail + "c" + kYi), "AB" + lowerTrail + "C" + kYi);
+    // Double-byte letters fold as whole characters, into forms of the same length.
+    EXPECT_EQ(big5().upper(big5().fromUtf8Lossy("ａｚα許")), big5().fromUtf8Lossy("ＡＺΑ許"));
     EXPECT_EQ(CodePage("UTF-8").upper("é.txt"), "É.TXT");
     EXPECT_EQ(CodePage("windows-1252").upper("\xE9"), "\xC9");
 }
