@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cache/collector.h"
+#include "smb/smbsource.h"
+
+namespace veltrano {
+
+struct SmbCollectOptions
+{
+    SmbCredentials credentials; // an empty user logs on as a guest
+    uint16_t port = 0; // 0: 445, then 139
+    int timeoutMs = 15000; // a computer that does not answer within this is left as it was
+    unsigned jobs = 4; // shares walked at once
+    bool hidden = false; // also shares whose names end in '$' (never IPC$ or printers)
+};
+
+// Totals so far, for a progress line.
+struct SmbProgress
+{
+    size_t computersDone = 0;
+    size_t computers = 0;
+    size_t folders = 0;
+    size_t entries = 0;
+    double seconds = 0;
+};
+
+// A source that could not be read; what the cache held for it is unchanged.
+struct SmbFailure
+{
+    std::string source; // \\COMPUTER or \\COMPUTER\share
+    std::string reason;
+};
+
+struct SmbCollectReport
+{
+    CollectStats stats;
+    size_t computers = 0;
+    std::vector<SmbFailure> failures;
+    bool allRead() const { return failures.empty(); }
+};
+
+// Reads every source over SMB and stores each share that was read whole into `target`: shares
+// are walked on `jobs` threads, each with a logon of its own. A computer that does not accept
+// a connection within the time-out, a refused logon and a connection lost midway leave the
+// cache's earlier nodes and index pairs of that source in place and are reported in the
+// result. `options.warn` may be called from several threads; calls are serialised here.
+// `progress` is called now and then from the walking threads, one call at a time.
+SmbCollectReport collectSmb(const std::vector<SmbSource> &sources, CacheTarget &target,
+        const CollectOptions &options, const SmbCollectOptions &smb,
+        const std::function<void(const SmbProgress &)> &progress = {});
+
+// True when a TCP connection to host:port (445 and 139 for port 0) is accepted within
+// timeoutMs; otherwise false with the reason.
+bool smbServerAnswers(const std::string &host, uint16_t port, int timeoutMs, std::string &reason);
+
+} // namespace veltrano
