@@ -9,6 +9,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools
     xvfb xauth fonts-wqy-microhei
     python3 python3-pyftpdlib curl iproute2
+    samba smbclient libsmbclient-dev   # collecting over SMB, and the smbd its tests start
 )
 
 missing=()
