@@ -110,7 +110,7 @@ int runCollect(const Args &args)
             progress = [&](const SmbProgress &p) {
                 const std::lock_guard lock(outputMutex);
                 std::cerr << fmt::format(
-                        "\r\033[K{}/{} computers, {} folders, {} files, {} entries/s",
+                        "\r\033[K{}/{} computers, {} folders, {} entries, {} per second",
                         p.computersDone, p.computers, p.folders, p.entries,
                         rate(p.folders + p.entries, p.seconds))
                           << std::flush;

@@ -189,4 +189,18 @@ TEST(IndexPairWriter, AnIndexReadBeforeTheSwitchStillFindsItsEntries)
         oldIdx = idx;
         oldNames = names;
     }
+
+    // What was there before may be anything: it is kept where it can be, never trusted.
+    const std::string damaged[][2] = {{std::string(7, '\xFF'), "x"},
+            {std::string("\0\0\0\0\xFF\xFF\xFF\x7F\x05\0ab", 12), std::string(30, '\xEE')},
+            {oldIdx, ""}};
+    for (const auto &old : damaged) {
+        writeFile(dir.path() / "s.IDX", old[0]);
+        writeFile(dir.path() / "s.LST", old[1]);
+        IndexPairWriter writer;
+        writer.addDirectory("\\\\PC\\s\\", {{"one", 1, 0x20, 1.0}, {"two", 2, 0x20, 1.0}});
+        writer.write(dir.folder(), "s", cp);
+        EXPECT_EQ(entryNames(readFile(dir.path() / "s.IDX"), readFile(dir.path() / "s.LST")),
+                (std::vector<std::string>{"one", "two"}));
+    }
 }
