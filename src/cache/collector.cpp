@@ -84,6 +84,18 @@ void mergeNode(const std::string &folder, TNodeData node, const CodePage &cp)
     writeNodeList(folder, nodes);
 }
 
+// Other processes may write into the same cache (the readers of a parallel collect, or a
+// second run that overlaps this one): node lists are read, merged and written by one at a time.
+// Without a lock file (a read-only cache root) the writes that follow fail on their own.
+FileHandle lockCache(const fs::path &cacheRoot)
+{
+    FileHandle file(
+            ::open((cacheRoot / ".collect.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    if (file.valid())
+        while (::flock(file.get(), LOCK_EX) != 0 && errno == EINTR) { }
+    return file;
+}
+
 TNodeData containerNode(const std::string &name, const std::string &path)
 {
     TNodeData node;
@@ -261,6 +273,7 @@ CacheTarget::CacheTarget(const CollectOptions &options)
     writeCodePageMarker(options.cacheRoot, cp.name());
 
     m_workgroup = encodeOrThrow(cp, options.workgroup);
+    const FileHandle cacheLock = lockCache(options.cacheRoot);
     mergeNode(root, containerNode("Net", "Net"), cp);
     mergeNode(root, containerNode("Expanded", "Expanded"), cp);
     const std::string expanded = root + "Expanded/";
@@ -278,12 +291,7 @@ void CacheTarget::storeShare(const std::string &computerUtf8, const std::string 
     const std::string computer = encodeOrThrow(cp, computerUtf8);
     const std::string share = encodeOrThrow(cp, shareUtf8);
     const std::lock_guard lock(m_mutex);
-    // Other processes may store shares into the same cache (a parallel collect, or a second run
-    // that overlaps this one); the node lists are read, merged and written by one at a time.
-    const FileHandle lockFile(::open(
-            (m_options.cacheRoot / ".collect.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
-    if (lockFile.valid())
-        while (::flock(lockFile.get(), LOCK_EX) != 0 && errno == EINTR) { }
+    const FileHandle cacheLock = lockCache(m_options.cacheRoot);
 
     TNodeData pc = containerNode(computer, m_workgroup + "\\" + computer);
     pc.Address = address;
