@@ -198,9 +198,20 @@ TEST_F(SmbCollectTest, AFailedSourceKeepsTheEarlierCacheAndSaysWhy)
         uint16_t port;
         const char *reason;
     };
+    // A server that takes the connection and never says a word: the kernel accepts for it.
+    const int silent = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(silent, 8), 0);
+    ::getsockname(silent, reinterpret_cast<sockaddr *>(&address), &length);
+
     const Case cases[] = {
             {"wrong password", readAuthFile(s_server->badCredentials()), 0, "access denied"},
             {"dead port", user(), freePort(), "connection refused"},
+            {"silent server", user(), ntohs(address.sin_port), "no answer"},
     };
     for (const Case &c : cases) {
         SmbCollectOptions smb;
@@ -213,6 +224,7 @@ TEST_F(SmbCollectTest, AFailedSourceKeepsTheEarlierCacheAndSaysWhy)
                 << c.what << ": " << report.failures[0].reason;
         EXPECT_EQ(snapshot(cache.path()), before) << c.what;
     }
+    ::close(silent);
 }
 
 TEST_F(SmbCollectTest, AReaderDuringARecollectSeesOneWholeVersion)
