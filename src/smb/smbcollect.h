@@ -54,8 +54,4 @@ SmbCollectReport collectSmb(const std::vector<SmbSource> &sources, CacheTarget &
         const CollectOptions &options, const SmbCollectOptions &smb,
         const std::function<void(const SmbProgress &)> &progress = {});
 
-// True when a TCP connection to host:port (445 and 139 for port 0) is accepted within
-// timeoutMs; otherwise false with the reason.
-bool smbServerAnswers(const std::string &host, uint16_t port, int timeoutMs, std::string &reason);
-
 } // namespace veltrano
