@@ -33,8 +33,7 @@ struct CollectOptions
     std::string workgroup = "WORKGROUP";
     bool resolveAddresses = true;
     // Called for every problem that leaves something out (unreadable folder, a name the code
-    // page cannot hold); the walk goes on. May be called from several threads at once when
-    // shares are walked in parallel; the caller serialises its output.
+    // page cannot hold); the walk goes on.
     std::function<void(const std::string &)> warn;
     // Called now and then during a walk with the folders and entries written so far (by this
     // walk).
@@ -106,7 +105,8 @@ bool walkShare(FolderSource &source, const std::string &uncRoot, const CollectOp
 // The cache's node lists above the shares, written once when the target is made (CODEPAGE
 // marker, the root's Net and Expanded, the workgroup); storing a share adds or replaces its
 // computer's and its own node records and its index pair. Nodes already in the cache are kept.
-// storeShare may be called from several threads; the node lists are updated one at a time.
+// storeShare may be called from several threads and processes; the node lists are updated one
+// at a time (a lock file in the cache root).
 class CacheTarget
 {
 public:

@@ -13,8 +13,8 @@ struct _SMBCCTX;
 namespace veltrano {
 
 // One logon to SMB servers through libsmbclient: a context of its own with the credentials,
-// the port and the time-out. A context serves one thread at a time; threads that walk in
-// parallel each make their own.
+// the port and the time-out. The library keeps process-wide state that two threads cannot use
+// at once: readers that work in parallel each run in a process of their own.
 class SmbClient
 {
 public:

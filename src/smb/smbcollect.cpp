@@ -21,6 +21,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Runs the tasks in child processes, at most `jobs` at once, on the calling thread: it starts
+// them, reads what they say, queues the shares a computer task names and keeps the totals.
 class Collection
 {
 public:

@@ -44,12 +44,12 @@ struct SmbCollectReport
     bool allRead() const { return failures.empty(); }
 };
 
-// Reads every source over SMB and stores each share that was read whole into `target`: shares
-// are walked on `jobs` threads, each with a logon of its own. A computer that does not accept
-// a connection within the time-out, a refused logon and a connection lost midway leave the
-// cache's earlier nodes and index pairs of that source in place and are reported in the
-// result. `options.warn` may be called from several threads; calls are serialised here.
-// `progress` is called now and then from the walking threads, one call at a time.
+// Reads every source over SMB and stores each share that was read whole into `target`: up to
+// `jobs` shares at once, each in a child process with a logon of its own (the SMB library cannot
+// serve two threads of one process). A computer that does not accept a connection within the
+// time-out, a refused logon and a connection lost midway leave the cache's earlier nodes and
+// index pairs of that source in place and are reported in the result. `options.warn` and
+// `progress` are called on the calling thread, which waits here until every source is done.
 SmbCollectReport collectSmb(const std::vector<SmbSource> &sources, CacheTarget &target,
         const CollectOptions &options, const SmbCollectOptions &smb,
         const std::function<void(const SmbProgress &)> &progress = {});
