@@ -30,6 +30,7 @@ struct Args
     unsigned jobs = 4;
     double timeout = 15;
     bool hidden = false;
+    std::string minProtocol;
 };
 
 // The cache's texts are in one code page: a cache that names its own is written in that one,
@@ -76,6 +77,7 @@ int runCollect(const Args &args)
     smb.jobs = args.jobs;
     smb.timeoutMs = int(std::lround(std::clamp(args.timeout, 0.1, 3600.0) * 1000));
     smb.hidden = args.hidden;
+    smb.minProtocol = args.minProtocol;
 
     CollectOptions options;
     options.cacheRoot = args.cache;
@@ -167,6 +169,8 @@ std::function<int()> setupCollect(CLI::App &sub)
             ->capture_default_str()
             ->check(CLI::Range(0.1, 3600.0));
     sub.add_flag("--hidden", args->hidden, "Also collect shares whose names end in $");
+    sub.add_option("--min-protocol", args->minProtocol,
+            "Oldest SMB dialect to speak: NT1 for SMB1 servers (Windows 2000 and older)");
     sub.add_option("SOURCE", args->sources,
             "smb://COMPUTER/share, \\\\COMPUTER\\share, smb://COMPUTER/ (every share), or a "
             "mounted "

@@ -102,7 +102,8 @@ private:
 
 } // namespace
 
-SmbClient::SmbClient(const SmbCredentials &credentials, uint16_t port, int timeoutMs)
+SmbClient::SmbClient(const SmbCredentials &credentials, uint16_t port, int timeoutMs,
+        const std::string &minProtocol)
     : m_credentials(credentials)
 {
     const std::lock_guard lock(setupMutex());
@@ -122,6 +123,11 @@ SmbClient::SmbClient(const SmbCredentials &credentials, uint16_t port, int timeo
     smbc_setOptionUseKerberos(m_context, false);
     smbc_setOptionFallbackAfterKerberos(m_context, true);
     smbc_setOptionUseCCache(m_context, false);
+    if (!minProtocol.empty() && !smbc_setOptionProtocols(m_context, minProtocol.c_str(), nullptr)) {
+        smbc_free_context(m_context, 1);
+        m_context = nullptr;
+        throw Error("Not an SMB dialect: " + minProtocol + " (NT1, SMB2_02, SMB2_10, SMB3, ...)");
+    }
     if (!smbc_init_context(m_context)) {
         const int code = errno;
         smbc_free_context(m_context, 1);
@@ -188,6 +194,8 @@ std::string smbErrorText(int error)
         return "connection refused (no SMB server on that port)";
     case ETIMEDOUT:
         return "no answer in time";
+    case ECONNABORTED:
+        return "the server broke the connection off (an SMB1-only server needs the NT1 dialect)";
     case EHOSTUNREACH:
     case ENETUNREACH:
         return "computer unreachable";

@@ -19,7 +19,10 @@ class SmbClient
 {
 public:
     // port 0: the usual ports (445, then 139). timeoutMs bounds every answer the servers owe.
-    SmbClient(const SmbCredentials &credentials, uint16_t port, int timeoutMs);
+    // minProtocol: the oldest dialect to speak (NT1 for the old SMB1 servers); empty: the
+    // library's default. Throws Error for a dialect the library does not know.
+    SmbClient(const SmbCredentials &credentials, uint16_t port, int timeoutMs,
+            const std::string &minProtocol = {});
     ~SmbClient();
     SmbClient(const SmbClient &) = delete;
     SmbClient &operator=(const SmbClient &) = delete;

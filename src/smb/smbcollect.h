@@ -17,6 +17,7 @@ struct SmbCollectOptions
     int timeoutMs = 15000; // a computer that does not answer within this is left as it was
     unsigned jobs = 4; // shares walked at once
     bool hidden = false; // also shares whose names end in '$' (never IPC$ or printers)
+    std::string minProtocol; // oldest dialect spoken (NT1 reaches SMB1 servers); empty: default
 };
 
 // Totals so far, for a progress line.

@@ -78,7 +78,7 @@ public:
             const SmbCollectOptions &smb)
     {
         try {
-            SmbClient client(smb.credentials, smb.port, smb.timeoutMs);
+            SmbClient client(smb.credentials, smb.port, smb.timeoutMs, smb.minProtocol);
             if (task.share.empty())
                 openComputer(fd, client, task, options, smb);
             else
