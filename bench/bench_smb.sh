@@ -15,6 +15,11 @@ chmod 755 "$work"
 smbd_pid=
 cleanup() {
     [ -n "$smbd_pid" ] && kill -TERM -- "-$smbd_pid" 2>/dev/null && wait "$smbd_pid" 2>/dev/null
+    # smbd's RPC helper runs in a session of its own and outlives it.
+    helper=$(cat "$work/pid/samba-dcerpcd.pid" 2>/dev/null || true)
+    if [ -n "$helper" ] && grep -qa "$work/smb.conf" "/proc/$helper/cmdline" 2>/dev/null; then
+        kill -TERM -- "-$helper" 2>/dev/null || true
+    fi
     rm -rf "$work"
 }
 trap cleanup EXIT

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -137,6 +138,15 @@ private:
             ::kill(-m_pid, SIGTERM);
             ::waitpid(m_pid, nullptr, 0);
             m_pid = -1;
+        }
+        // smbd starts its RPC helper on demand in a session of its own, which outlives it: the
+        // helper's pid file names it, and its command line must name this server's configuration.
+        const std::string pidText = readFile(m_dir.path() / "pid" / "samba-dcerpcd.pid");
+        const pid_t helper = pid_t(std::atoi(pidText.c_str()));
+        if (helper > 1) {
+            const std::string command = readFile("/proc/" + std::to_string(helper) + "/cmdline");
+            if (command.find((m_dir.path() / "smb.conf").string()) != std::string::npos)
+                ::kill(-helper, SIGTERM);
         }
     }
 
