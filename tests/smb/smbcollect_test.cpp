@@ -200,7 +200,7 @@ TEST_F(SmbCollectTest, AFailedSourceKeepsTheEarlierCacheAndSaysWhy)
     };
     // A server that takes the connection and never says a word: the kernel accepts for it.
     const int silent = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address {};
+    sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
@@ -225,6 +225,37 @@ TEST_F(SmbCollectTest, AFailedSourceKeepsTheEarlierCacheAndSaysWhy)
         EXPECT_EQ(snapshot(cache.path()), before) << c.what;
     }
     ::close(silent);
+}
+
+TEST_F(SmbCollectTest, AServerThatGoesAwayMidwayLeavesTheEarlierCache)
+{
+    TempDir share, cache;
+    for (int d = 0; d < 600; ++d)
+        writeFile(share.path() / fmt::format("f{:03d}", d) / "x.txt", "x");
+    for (const auto &entry : fs::recursive_directory_iterator(share.path()))
+        if (entry.is_directory())
+            fs::permissions(entry.path(), fs::perms(0755));
+    fs::permissions(share.path(), fs::perms(0755));
+    auto server = std::make_unique<SambaServer>(
+            std::vector<SambaServer::Share>{{"big", share.path(), true}});
+    ASSERT_TRUE(server->up()) << server->why();
+    SmbCollectOptions smb;
+    smb.port = server->port();
+    smb.timeoutMs = 3000;
+    ASSERT_TRUE(collect(cache.path(), {{"127.0.0.1", "big"}}, smb).allRead());
+    const auto before = snapshot(cache.path());
+
+    const CollectOptions o = options(cache.path());
+    CacheTarget target(o);
+    const SmbCollectReport report =
+            collectSmb({{"127.0.0.1", "big"}}, target, o, smb, [&](const SmbProgress &p) {
+                if (p.folders >= 20)
+                    server.reset();
+            });
+    ASSERT_EQ(server, nullptr) << "the walk ended before the server could be stopped";
+    ASSERT_EQ(report.failures.size(), 1u);
+    EXPECT_EQ(report.failures[0].source, "\\\\127.0.0.1\\big");
+    EXPECT_EQ(snapshot(cache.path()), before) << report.failures[0].reason;
 }
 
 TEST_F(SmbCollectTest, AReaderDuringARecollectSeesOneWholeVersion)
