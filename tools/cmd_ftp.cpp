@@ -78,8 +78,40 @@ std::string toWire(const CodePage &cp, const std::string &utf8, const char *what
     return *bytes;
 }
 
+// A name as one safe field of a tab-separated line: control characters (tabs and line breaks
+// included) would break the columns or drive the terminal, so they are written as escapes, and
+// in a field the backslash too, so that every escape reads back one way.
+std::string escapeField(const std::string &utf8, bool backslash = true)
+{
+    std::string out;
+    out.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(utf8[i]);
+        // U+0080 to U+009F, the C1 controls, are C2 80 to C2 9F in UTF-8.
+        const bool c1 = c == 0xC2 && i + 1 < utf8.size()
+                && static_cast<unsigned char>(utf8[i + 1]) <= 0x9F
+                && static_cast<unsigned char>(utf8[i + 1]) >= 0x80;
+        if (c == '\\' && backslash)
+            out += "\\\\";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c < 0x20 || c == 0x7F)
+            out += fmt::format("\\x{:02x}", c);
+        else if (c1)
+            out += fmt::format("\\u{:04x}", static_cast<unsigned char>(utf8[++i]));
+        else
+            out += utf8[i];
+    }
+    return out;
+}
+
 // Runs one high-level request to its end; the request's error (426 when nothing moved for
-// `timeout` seconds).
+// `timeout` seconds). Only a step of the dialogue or data moves: the lines of a reply do not,
+// or a server could hold the client forever with an endless one.
 int runRequest(TFtpClient &client, TFtpRequest request, TFtpFctSet steps, int timeout)
 {
     QEventLoop loop;
@@ -93,13 +125,22 @@ int runRequest(TFtpClient &client, TFtpRequest request, TFtpFctSet steps, int ti
         result = 426;
         loop.quit();
     });
-    auto display = client.OnDisplay;
-    client.OnDisplay = [&, display](TCustomFtpCli &sender, const std::string &text) {
+    client.OnStateChange = [&](TCustomFtpCli &) {
         watchdog.start();
-        if (display)
-            display(sender, text);
     };
     auto progress = client.OnProgress;
+    // The handlers below reach into this frame: none may outlive it.
+    struct Unhook
+    {
+        TFtpClient &client;
+        TCustomFtpCli::TFtpProgress progress;
+        ~Unhook()
+        {
+            client.OnStateChange = nullptr;
+            client.OnProgress = progress;
+            client.OnRequestDone = nullptr;
+        }
+    } unhook{client, progress};
     client.OnProgress = [&, progress](TCustomFtpCli &sender, int64_t count, bool &abort) {
         watchdog.start();
         if (progress)
@@ -125,6 +166,7 @@ int runFtp(const FtpArgs &args, bool get)
         app = std::make_unique<QCoreApplication>(argc, argv);
 
     const FtpUrl url = parseFtpUrl(args.url);
+    const std::string shownUrl = redactFtpUrl(args.url);
     const CodePage cp = args.codePage.empty() ? CodePage::programDefault() : CodePage(args.codePage);
     TFtpClient client;
     client.HostName = url.host;
@@ -135,7 +177,9 @@ int runFtp(const FtpArgs &args, bool get)
     client.SetBinary(true);
     client.SetPassive(!args.active);
     if (args.verbose)
-        client.OnDisplay = [&cp](TCustomFtpCli &, const std::string &text) { std::cerr << cp.toUtf8(text) << '\n'; };
+        client.OnDisplay = [&cp](TCustomFtpCli &, const std::string &text) {
+            std::cerr << escapeField(cp.toUtf8(text), false) << '\n';
+        };
     ProgressLine progress;
     if (stderrIsTerminal() && !args.verbose)
         client.OnProgress = [&progress](TCustomFtpCli &, int64_t count, bool &) { progress.show(count); };
@@ -149,7 +193,7 @@ int runFtp(const FtpArgs &args, bool get)
     if (get) {
         const std::string file = url.fileName();
         if (file.empty())
-            throw Error("The address names no file: " + args.url);
+            throw Error("The address names no file: " + shownUrl);
         // The name comes from the address: it must not lead out of the target folder.
         if (file == "." || file == ".." || file.find('/') != std::string::npos)
             throw Error("Not a usable local file name: " + file);
@@ -171,14 +215,19 @@ int runFtp(const FtpArgs &args, bool get)
     progress.end();
     if (error != 0) {
         const std::string &reply = client.ErrorMessage.empty() ? client.LastReply() : client.ErrorMessage;
-        std::cerr << cp.toUtf8(reply) << '\n';
+        // A server may quote the password back in its answer, or send terminal escapes.
+        std::string text = cp.toUtf8(reply);
+        for (size_t at = text.find(url.password); !url.password.empty() && at != std::string::npos;
+                at = text.find(url.password, at + 8))
+            text.replace(at, url.password.size(), "********");
+        std::cerr << escapeField(text, false) << '\n';
         return kExitFailure;
     }
     if (get)
         return kExitOk;
     for (const TItemData &item : parseListingFile(local, cp).entries)
-        std::cout << fmt::format("{}\t{}\t{}\t{}\n", cp.toUtf8(item.name()), item.Size, item.Attr,
-                                 formatDateTime(item.Time));
+        std::cout << fmt::format("{}\t{}\t{}\t{}\n", escapeField(cp.toUtf8(item.name())), item.Size,
+                item.Attr, formatDateTime(item.Time));
     return kExitOk;
 }
 
@@ -199,8 +248,11 @@ std::shared_ptr<FtpArgs> addCommonOptions(CLI::App &sub)
 std::function<int()> setupList(CLI::App &sub)
 {
     auto args = addCommonOptions(sub);
-    sub.footer("The path is the folder to list, relative to the log-on folder. Each entry is printed\n"
-               "as name, size, attribute bits (16 = folder) and date, separated by tabs.");
+    sub.footer(
+            "The path is the folder to list, relative to the log-on folder. Each entry is printed\n"
+            "as name, size, attribute bits (16 = folder) and date, separated by tabs. In names,\n"
+            "a backslash, tab, line break or other control character is written as an escape:\n"
+            "\\\\, \\t, \\n, \\r, \\xHH or \\u00HH.");
     return [args] { return runFtp(*args, false); };
 }
 

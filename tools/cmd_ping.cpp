@@ -1,4 +1,5 @@
 // veltrano-cli ping: ICMP echo requests to one host, as the on-line status sends them.
+#include <charconv>
 #include <chrono>
 #include <iostream>
 #include <thread>
@@ -13,6 +14,23 @@ namespace {
 
 // Echoes start at most once a second, as ping(8) sends them.
 constexpr std::chrono::milliseconds kInterval{1000};
+
+// Open-ended ranges of the command-line library name the largest double as their end; this one
+// says in words what is allowed.
+CLI::Validator atLeast(int minimum)
+{
+    return CLI::Validator(
+            [minimum](std::string &text) -> std::string {
+                int value = 0;
+                const auto [end, error] =
+                        std::from_chars(text.data(), text.data() + text.size(), value);
+                if (error == std::errc() && end == text.data() + text.size() && value >= minimum)
+                    return {};
+                return "\"" + text + "\" is not allowed: give a whole number of "
+                        + std::to_string(minimum) + " or more";
+            },
+            "");
+}
 
 std::string formatEcho(const TICMP &icmp, int replies)
 {
@@ -39,8 +57,9 @@ std::function<int()> setupPing(CLI::App &sub)
     sub.add_option("HOST", args->host,
                "Host name, dotted IPv4 address, or the address as one decimal number")
             ->required();
-    sub.add_option("--timeout", args->timeout, "Milliseconds each echo waits for its reply")
-            ->check(CLI::NonNegativeNumber)
+    sub.add_option(
+               "--timeout", args->timeout, "Milliseconds each echo waits for its reply (0 or more)")
+            ->check(atLeast(0))
             ->capture_default_str();
     sub.add_option("--size", args->size, "Bytes of echo data")
             ->check(CLI::Range(0, 65507))
@@ -48,8 +67,8 @@ std::function<int()> setupPing(CLI::App &sub)
     sub.add_option("--ttl", args->ttl, "Time-to-live of the requests")
             ->check(CLI::Range(1, 255))
             ->capture_default_str();
-    sub.add_option("--count", args->count, "Number of echoes")
-            ->check(CLI::PositiveNumber)
+    sub.add_option("--count", args->count, "Number of echoes (1 or more)")
+            ->check(atLeast(1))
             ->capture_default_str();
 
     return [args] {

@@ -25,6 +25,7 @@ namespace {
 
 constexpr size_t kDataChunk = 2048;
 constexpr size_t kWriteBlock = 64 * 1024;
+constexpr size_t kEarlyDataLimit = 1024 * 1024;
 
 // The order in which a high-level request takes its steps.
 constexpr TFtpFct kStepOrder[] = {
@@ -43,6 +44,23 @@ constexpr TFtpFctSet kSupportedSteps = fct(ftpFctOpen) | fct(ftpFctUser) | fct(f
 std::string winsockReply(int error)
 {
     return "500 " + WSocketErrorDesc(error) + " (Winsock error #" + std::to_string(error) + ")";
+}
+
+// Refuses a text that would break out of its command line (or, as a local name, be cut short).
+void checkArgument(const std::string &text, const char *name)
+{
+    if (holdsLineBreakOrNul(text))
+        throw FtpException(std::string(name) + " holds a line break or NUL character");
+}
+
+// The server's answer to PASS may quote it, and the trace ends up on screen and in logs.
+std::string withoutPassword(std::string text, const std::string &password)
+{
+    if (password.empty())
+        return text;
+    for (size_t at = text.find(password); at != std::string::npos; at = text.find(password, at + 8))
+        text.replace(at, password.size(), "********");
+    return text;
 }
 
 } // namespace
@@ -92,7 +110,7 @@ void TCustomFtpCli::checkReady() const
 void TCustomFtpCli::display(const std::string &text)
 {
     if (OnDisplay)
-        OnDisplay(*this, text);
+        OnDisplay(*this, withoutPassword(text, PassWord));
 }
 
 // An exception inside a socket event ends the running request instead of leaving it waiting.
@@ -132,6 +150,7 @@ void TCustomFtpCli::beginRequest(TFtpRequest request)
 void TCustomFtpCli::ExecAsync(TFtpRequest request, TFtpFct step, const std::string &command,
                               std::vector<int> okCodes, Callback done)
 {
+    checkArgument(command, "The command");
     checkReady();
     if (!m_connected)
         throw FtpException("FTP component not connected");
@@ -160,6 +179,8 @@ void TCustomFtpCli::replyCheck(const std::string &line)
     }
     if (m_passive && m_replyCode == 227)
         m_pasvReply = line;
+    if (ok && m_step == ftpFctTypeSet)
+        m_asciiType = !m_binary;
     if (m_step == ftpFctUser)
         m_userReplyCode = m_replyCode;
     if (ok && m_step == ftpFctSize)
@@ -191,8 +212,13 @@ void TCustomFtpCli::HighLevelAsync(TFtpRequest request, TFtpFctSet steps)
         throw FtpException("FTP component not connected");
     if ((steps & fct(ftpFctUser)) && UserName.empty())
         throw FtpException("UserName emtpy");
+    // PASS may turn out not to be needed, but a log-on that is bound to fail halfway is refused
+    // before USER goes out.
+    if ((steps & fct(ftpFctPass)) && PassWord.empty())
+        throw FtpException("Password emtpy");
     if ((steps & (fct(ftpFctGet) | fct(ftpFctDir))) && m_localFileName.empty() && !DisplayFileFlag)
         throw FtpException("LocalFileName empty");
+    checkArguments(steps);
     if (!(Options & ftpNoAutoResumeAt))
         m_resumeOffset = 0;
     beginRequest(request);
@@ -213,6 +239,24 @@ void TCustomFtpCli::HighLevelAsync(TFtpRequest request, TFtpFctSet steps)
         setState(ftpReady);
         throw;
     }
+}
+
+// Every text a step will send is looked at before the first command goes out, so that a bad one
+// leaves nothing half done on the server.
+void TCustomFtpCli::checkArguments(TFtpFctSet steps) const
+{
+    if (steps & fct(ftpFctOpen))
+        checkArgument(HostName, "HostName");
+    if (steps & fct(ftpFctUser))
+        checkArgument(UserName, "UserName");
+    if (steps & fct(ftpFctPass))
+        checkArgument(PassWord, "PassWord");
+    if (steps & fct(ftpFctCwd))
+        checkArgument(HostDirName, "HostDirName");
+    if (steps & (fct(ftpFctGet) | fct(ftpFctDir) | fct(ftpFctSize)))
+        checkArgument(HostFileName, "HostFileName");
+    if (steps & (fct(ftpFctGet) | fct(ftpFctDir) | fct(ftpFctQuote)))
+        checkArgument(m_localFileName, "LocalFileName");
 }
 
 void TCustomFtpCli::nextStep()
@@ -295,11 +339,13 @@ void TCustomFtpCli::CwdAsync()
 {
     if (HostDirName.empty())
         throw FtpException("HostDirName emtpy");
+    checkArgument(HostDirName, "HostDirName");
     ExecAsync(ftpCwdAsync, ftpFctCwd, "CWD " + HostDirName, {200, 250, 257});
 }
 
 void TCustomFtpCli::QuoteAsync()
 {
+    checkArgument(m_localFileName, "LocalFileName");
     ExecAsync(ftpQuoteAsync, ftpFctQuote, m_localFileName, {});
 }
 
@@ -418,6 +464,7 @@ void TCustomFtpCli::OpenAsync()
         throw FtpException("FTP component already connected");
     m_step = ftpFctOpen;
     m_closingOnPurpose = false;
+    m_asciiType = false;
     setState(ftpDnsLookup);
     m_control->DnsLookup(HostName);
 }
@@ -607,9 +654,23 @@ void TCustomFtpCli::restDone()
     stepDone(0);
 }
 
+// Whether the local file can take the download, without touching it: the user's file stays as
+// it is until the server sends data.
+bool TCustomFtpCli::localFileWritable() const
+{
+    if (::access(m_localFileName.c_str(), F_OK) == 0)
+        return ::access(m_localFileName.c_str(), W_OK) == 0;
+    const size_t slash = m_localFileName.rfind('/');
+    const std::string folder = slash == std::string::npos ? "."
+            : slash == 0                                  ? "/"
+                                                          : m_localFileName.substr(0, slash);
+    return ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
 bool TCustomFtpCli::openLocalFile()
 {
     closeLocalFile();
+    m_localFilePending = false;
     if (m_resumeOffset > 0) {
         m_localFile = ::open(m_localFileName.c_str(), O_WRONLY | O_CLOEXEC);
         if (m_localFile >= 0 && ::lseek(m_localFile, m_resumeOffset, SEEK_SET) < 0)
@@ -644,8 +705,11 @@ void TCustomFtpCli::dataStep(TFtpFct step)
     if (m_localFileName.empty() && !DisplayFileFlag)
         throw FtpException("LocalFileName empty");
     m_step = step;
-    if (!DisplayFileFlag && !openLocalFile())
+    if (!DisplayFileFlag && !localFileWritable())
         return failRequest(550, "Unable to open local file " + m_localFileName);
+    closeLocalFile();
+    m_localFilePending = !DisplayFileFlag;
+    m_announcedSize = -1;
     m_transferActive = true;
     m_replyComplete = false;
     m_dataComplete = false;
@@ -680,6 +744,8 @@ void TCustomFtpCli::dataReplyFirst(const std::string &line)
 {
     display("< " + line);
     m_replyCode = replyCode(line);
+    if (m_dataCommand == "RETR")
+        m_announcedSize = announcedSize(line).value_or(-1);
     if (m_replyCode != 150 && m_replyCode != 125) {
         m_error = m_replyCode;
         if (ErrorMessage.empty())
@@ -693,6 +759,11 @@ void TCustomFtpCli::dataReplyFirst(const std::string &line)
         return stepDone(m_error);
     }
     m_next = &TCustomFtpCli::dataReplyFinal;
+    if (m_localFilePending && !m_writeBuffer.empty()) {
+        std::string early;
+        early.swap(m_writeBuffer);
+        deliverData(early.data(), early.size());
+    }
 }
 
 void TCustomFtpCli::dataReplyFinal(const std::string &line)
@@ -795,6 +866,19 @@ void TCustomFtpCli::deliverData(const char *data, size_t size)
         }
         return;
     }
+    if (m_localFilePending && m_next == &TCustomFtpCli::dataReplyFirst) {
+        // The data may overtake the server's answer to RETR; a refusal must still find the local
+        // file as it was, so the data waits here until the answer is in.
+        m_writeBuffer.append(data, size);
+        if (m_writeBuffer.size() > kEarlyDataLimit)
+            localFileFailed("Data arrived without an answer to " + m_dataCommand);
+        return;
+    }
+    if (m_localFilePending && !openLocalFile()) {
+        localFileFailed(
+                "Unable to open local file " + m_localFileName + ": " + std::strerror(errno));
+        return;
+    }
     if (m_localFile < 0)
         return;
     // Written in blocks: one system call per 64 KB rather than per chunk.
@@ -812,18 +896,27 @@ bool TCustomFtpCli::flushLocalFile()
             continue;
         if (written <= 0) {
             display("! Error writing local file");
-            // A file that could not be written is no successful download.
-            m_error = 550;
-            ErrorMessage = "550 Error writing local file " + m_localFileName + ": " + std::strerror(errno);
-            m_writeBuffer.clear();
-            closeLocalFile();
-            m_data->Shutdown(2);
+            localFileFailed(
+                    "Error writing local file " + m_localFileName + ": " + std::strerror(errno));
             return false;
         }
         done += static_cast<size_t>(written);
     }
     m_writeBuffer.clear();
     return true;
+}
+
+// A file that could not be written is no successful download: the data connection is dropped
+// and the request fails once the server has answered.
+void TCustomFtpCli::localFileFailed(const std::string &text)
+{
+    m_error = 550;
+    ErrorMessage = "550 " + text;
+    m_writeBuffer.clear();
+    closeLocalFile();
+    m_localFilePending = false;
+    if (m_data->State() != wsClosed)
+        m_data->Shutdown(2);
 }
 
 void TCustomFtpCli::onDataClosed(int error)
@@ -848,13 +941,46 @@ void TCustomFtpCli::finishTransferIfDone()
     if (!m_transferActive || !m_replyComplete || !m_dataComplete)
         return;
     m_transferActive = false;
+    // Data that waited for the answer to RETR may still be unwritten.
+    if (m_localFile >= 0)
+        flushLocalFile();
     closeLocalFile();
     TransferStats();
+    checkAnnouncedSize();
+    // Nothing arrived, and rightly so: the download is an empty file (or, on a resume, the file
+    // was already whole).
+    if (m_localFilePending && m_error == 0 && m_dataError == 0 && openLocalFile())
+        closeLocalFile();
+    else if (m_localFilePending && m_error == 0 && m_dataError == 0)
+        localFileFailed(
+                "Unable to open local file " + m_localFileName + ": " + std::strerror(errno));
+    m_localFilePending = false;
     m_resumeOffset = 0;
     const int error = m_error != 0 ? m_error : m_dataError;
     if (m_highLevel && error != 0)
         return stepDone(error);
     TriggerRequestDone(error);
+}
+
+// A file that shrank or grew while it was sent, or a resume the server did not honour, gives a
+// byte count other than the one announced: that download is not whole.
+void TCustomFtpCli::checkAnnouncedSize()
+{
+    if (m_announcedSize < 0 || m_asciiType || m_error != 0 || m_dataError != 0)
+        return;
+    const int64_t total = m_byteCount + m_resumeOffset;
+    if (total == m_announcedSize)
+        return;
+    std::string text = "426 The server announced " + std::to_string(m_announcedSize)
+            + " bytes, but " + std::to_string(m_byteCount) + " arrived";
+    if (m_resumeOffset > 0)
+        text += " after the " + std::to_string(m_resumeOffset) + " kept";
+    display("! " + text.substr(4));
+    m_error = 426;
+    m_replyCode = 426;
+    m_lastReply = text;
+    if (ErrorMessage.empty())
+        ErrorMessage = text;
 }
 
 void TCustomFtpCli::TransferStats()

@@ -77,6 +77,8 @@ public:
 // client has settled in ftpReady. A high-level request runs a set of steps (open, USER, PASS,
 // CWD, PORT or PASV, REST, RETR, LIST, QUIT, ...) in a fixed order and reports once at the
 // end. Transfers never block the event loop: data is read in 2048-byte chunks as it arrives.
+// A download leaves an existing local file as it is until the server has said yes to RETR and
+// sent data, and fails when the bytes that came differ from the size the server announced.
 //
 // Only the requests this program uses are built: log-on, CWD, CDUP, TYPE, SYST, PWD, SIZE,
 // quote, QUIT, downloads (RETR with or without REST) and LIST. Uploads, renames, deletes and
@@ -128,7 +130,8 @@ public:
     TFtpRequest RequestType() const { return m_requestType; }
 
     // Requests. Misuse throws FtpException ("FTP component not ready", "FTP component not
-    // connected", "FTP component already connected", "... emtpy", "LocalFileName empty").
+    // connected", "FTP component already connected", "... emtpy", "LocalFileName empty", or an
+    // argument holding CR, LF or NUL); nothing is then sent and nothing completes.
     void ConnectAsync() { HighLevelAsync(ftpConnectAsync, fct(ftpFctOpen) | fct(ftpFctUser) | fct(ftpFctPass)); }
     void GetAsync() { HighLevelAsync(ftpGetAsync, fct(ftpFctPort) | fct(ftpFctGet)); }
     void RestGetAsync() { HighLevelAsync(ftpRestGetAsync, fct(ftpFctPort) | fct(ftpFctRest) | fct(ftpFctGet)); }
@@ -168,6 +171,7 @@ private:
     void ExecAsync(TFtpRequest request, TFtpFct step, const std::string &command,
                    std::vector<int> okCodes, Callback done = nullptr);
     void replyCheck(const std::string &line);
+    void checkArguments(TFtpFctSet steps) const;
     void nextStep();
     void runStep(TFtpFct step);
     void TriggerRequestDone(int error);
@@ -188,7 +192,9 @@ private:
     void RestAsync();
     void restDone();
     void dataStep(TFtpFct step);
+    bool localFileWritable() const;
     bool openLocalFile();
+    void localFileFailed(const std::string &text);
     void closeLocalFile();
     bool flushLocalFile();
     void dataReplyFirst(const std::string &line);
@@ -200,6 +206,7 @@ private:
     void deliverData(const char *data, size_t size);
     void onDataClosed(int error);
     void finishTransferIfDone();
+    void checkAnnouncedSize();
     void TransferStats();
 
     TWSocket *m_control;
@@ -243,6 +250,9 @@ private:
 
     // The running transfer.
     int m_localFile = -1;
+    bool m_localFilePending = false; // opened (and cut) only once data arrives
+    int64_t m_announcedSize = -1;
+    bool m_asciiType = false; // TYPE A was accepted: byte counts differ from file sizes
     std::string m_writeBuffer;
     bool m_transferActive = false;
     bool m_replyComplete = false;

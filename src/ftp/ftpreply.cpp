@@ -117,6 +117,27 @@ int64_t extractReplySize(std::string_view reply)
     return readNumber(reply, pos).value_or(0);
 }
 
+bool holdsLineBreakOrNul(std::string_view text)
+{
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+std::optional<int64_t> announcedSize(std::string_view reply)
+{
+    const size_t open = reply.rfind('(');
+    if (open == std::string_view::npos)
+        return std::nullopt;
+    size_t pos = open + 1;
+    const std::optional<int64_t> size = readNumber(reply, pos);
+    constexpr std::string_view unit = " bytes)";
+    if (!size || reply.size() - pos < unit.size())
+        return std::nullopt;
+    for (size_t i = 0; i < unit.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(reply[pos + i])) != unit[i])
+            return std::nullopt;
+    return size;
+}
+
 std::string formatTransferStats(int64_t bytes, int64_t milliseconds)
 {
     std::string text = std::to_string(bytes) + " bytes received/sent in "

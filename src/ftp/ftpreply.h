@@ -36,6 +36,15 @@ std::string extractReplyDir(std::string_view reply);
 // The number after the code of a SIZE reply ("213 1234"), 0 when there is none.
 int64_t extractReplySize(std::string_view reply);
 
+// True when `text` holds CR, LF or NUL: as a command argument it would end the command early
+// and let the rest through as a command of its own.
+bool holdsLineBreakOrNul(std::string_view text);
+
+// The size a 150 or 125 reply announces, as in "150 Opening BINARY mode data connection for
+// a.bin (1234 bytes)": the number in the last parenthesis that ends in " bytes". nullopt when
+// the reply announces none.
+std::optional<int64_t> announcedSize(std::string_view reply);
+
 // "N bytes received/sent in S seconds" with " (R Bytes/sec)" when the milliseconds are not 0.
 std::string formatTransferStats(int64_t bytes, int64_t milliseconds);
 

@@ -29,7 +29,11 @@ struct FtpUrl
 // Decodes %XY escapes; throws Error for a '%' not followed by two hexadecimal digits.
 std::string percentDecode(std::string_view text);
 
-// Throws Error with a message that names the fault for an address that is not ftp://.
+// Throws Error with a message that names the fault for an address that is not ftp://, or whose
+// parts decode to a line break or a NUL. No message shows the password.
 FtpUrl parseFtpUrl(std::string_view url);
+
+// The address as it may be shown: a password in it replaced by "****".
+std::string redactFtpUrl(std::string_view url);
 
 } // namespace veltrano

@@ -83,12 +83,52 @@ TEST(FtpUrl, DefaultsAndRefusals)
     EXPECT_EQ(url.folder(true), "dir");
     EXPECT_EQ(parseFtpUrl("ftp://u@h").password, "");
     EXPECT_TRUE(parseFtpUrl("ftp://h").path.empty());
-    EXPECT_THROW(parseFtpUrl("http://h/x"), Error);
-    EXPECT_THROW(parseFtpUrl("ftp://h:99999/x"), Error);
-    EXPECT_THROW(parseFtpUrl("ftp://h:/x"), Error);
-    EXPECT_THROW(parseFtpUrl("ftp:///x"), Error);
-    EXPECT_THROW(parseFtpUrl("ftp://h/100%"), Error);
-    EXPECT_THROW(parseFtpUrl("ftp://h/%zz"), Error);
+
+    // Every message names the fault and never shows the password.
+    const std::pair<const char *, const char *> refusals[] = {
+            {"http://u:secret@h/x", "Not an ftp:// address: http://u:****@h/x"},
+            {"ftp://u:secret@h:99999/x", "Invalid port in ftp://u:****@h:99999/x"},
+            {"ftp://h:/x", "Invalid port in ftp://h:/x"},
+            {"ftp:///x", "No host in ftp:///x"},
+            {"ftp://h/100%", "Invalid percent escape in the path of ftp://h/100%"},
+            {"ftp://u:sec%zzret@h/x", "Invalid percent escape in the password of ftp://u:****@h/x"},
+            {"ftp://u:p@ss:secret@h:0/x", "Invalid port in ftp://u:****@h:0/x"},
+            {"ftp://u:secret@h/c%0D%0ADELE%20victim",
+                    "Line break or NUL character in the path of "
+                    "ftp://u:****@h/c%0D%0ADELE%20victim"},
+            {"ftp://h/a%00b", "Line break or NUL character in the path of ftp://h/a%00b"},
+            {"ftp://u%0A:secret@h/",
+                    "Line break or NUL character in the user name of ftp://u%0A:****@h/"},
+            {"ftp://u:se%0Dcret@h/",
+                    "Line break or NUL character in the password of ftp://u:****@h/"},
+            {"ftp://h%00.example/",
+                    "Line break or NUL character in the host of ftp://h%00.example/"},
+    };
+    for (const auto &[address, message] : refusals) {
+        try {
+            parseFtpUrl(address);
+            ADD_FAILURE() << address << " accepted";
+        } catch (const Error &e) {
+            EXPECT_STREQ(e.what(), message);
+        }
+    }
+}
+
+TEST(FtpReply, AnnouncedSizeIsTheNumberInTheLastParenthesisBeforeBytes)
+{
+    const std::pair<const char *, std::optional<int64_t>> replies[] = {
+            {"150 Opening BINARY mode data connection for a (b).bin (1234 bytes)", 1234},
+            {"150 Opening data connection for x (0 Bytes).", 0},
+            {"125 Data connection already open (123456789012 bytes)", 123456789012},
+            {"150 File status okay. About to open data connection.", std::nullopt},
+            {"150 Opening data connection for (12 files)", std::nullopt},
+            {"150 (bytes)", std::nullopt},
+            {"150 (12 bytes", std::nullopt},
+    };
+    for (const auto &[reply, size] : replies)
+        EXPECT_EQ(announcedSize(reply), size) << reply;
+    EXPECT_TRUE(holdsLineBreakOrNul(std::string("a\0b", 3)));
+    EXPECT_FALSE(holdsLineBreakOrNul("a b\t"));
 }
 
 } // namespace

@@ -12,24 +12,12 @@ namespace veltrano {
 namespace {
 
 using test::FtpHarness;
+using test::logOn;
+using test::pasvReply;
 using test::ScriptServer;
 using test::ScriptSession;
 using Transcript = std::vector<std::string>;
 namespace fs = std::filesystem;
-
-std::string pasvReply(uint16_t port, const std::string &address = "10,0,0,5")
-{
-    return "227 Entering Passive Mode (" + address + "," + std::to_string(port >> 8) + ","
-           + std::to_string(port & 0xFF) + ")\r\n";
-}
-
-// Banner and a USER that needs no password.
-void logOn(ScriptSession &s)
-{
-    s.send("220 Script server ready\r\n");
-    s.command();
-    s.send("230 Logged in\r\n");
-}
 
 // PASV, then RETR/LIST answered with `data` over the data connection.
 void serveTransfer(ScriptSession &s, const std::string &data)
@@ -50,7 +38,7 @@ TEST(FtpScript, MultiLineRepliesEndAtTheirFinalLineAndThePasswordStaysOutOfTheTr
     ScriptServer server([](ScriptSession &s) {
         s.send("220-Hello\r\n220 Ready\r\n");
         s.command();
-        s.send("331 Password required\r\n");
+        s.send("331 Password required (not secret)\r\n");
         s.command();
         s.send("230-Welcome\r\nmore text\r\n230 Logged in\r\n");
         s.command();

@@ -124,6 +124,14 @@ void ScriptSession::closeData()
     closeFd(m_data);
 }
 
+void ScriptSession::resetData()
+{
+    const linger reset{1, 0};
+    if (m_data >= 0)
+        setsockopt(m_data, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    closeFd(m_data);
+}
+
 void ScriptSession::closeControl()
 {
     closeFd(m_control);
@@ -155,6 +163,19 @@ ScriptServer::~ScriptServer()
 {
     m_thread.join();
     closeFd(m_listener);
+}
+
+std::string pasvReply(uint16_t port, const std::string &address)
+{
+    return "227 Entering Passive Mode (" + address + "," + std::to_string(port >> 8) + ","
+            + std::to_string(port & 0xFF) + ")\r\n";
+}
+
+void logOn(ScriptSession &s)
+{
+    s.send("220 Script server ready\r\n");
+    s.command();
+    s.send("230 Logged in\r\n");
 }
 
 std::vector<std::string> ScriptServer::commands() const

@@ -26,6 +26,8 @@ public:
     void connectData(const std::string &portCommand);
     void sendData(const std::string &bytes);
     void closeData();
+    // Drops the data connection with a reset, as a failing server does.
+    void resetData();
     void closeControl();
 
 private:
@@ -62,5 +64,12 @@ private:
     std::atomic<bool> m_finished {false};
     std::thread m_thread;
 };
+
+// "227 Entering Passive Mode (a,b,c,d,p1,p2)" with CR LF; the address is one the client must
+// not use.
+std::string pasvReply(uint16_t port, const std::string &address = "10,0,0,5");
+
+// Banner and a USER that needs no password.
+void logOn(ScriptSession &s);
 
 } // namespace veltrano::test
