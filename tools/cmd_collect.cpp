@@ -9,6 +9,7 @@
 #include <fmt/format.h>
 
 #include "cache/collector.h"
+#include "cache/myutils.h"
 #include "cliutil.h"
 #include "command.h"
 #include "smb/smbcollect.h"
@@ -33,11 +34,16 @@ struct Args
     std::string minProtocol;
 };
 
-// The cache's texts are in one code page: a cache that names its own is written in that one,
-// and a different one asked for is refused rather than mixed into it.
+// The cache's texts are in one code page: a cache that has one (named by its marker, or code
+// page 950 for a cache without a marker, as readers take it) is written in that one, and a
+// different one asked for is refused rather than mixed into it. A new cache is UTF-8.
 CodePage chooseCodePage(const Args &args)
 {
-    const std::string marker = readCodePageMarker(args.cache);
+    std::string marker = readCodePageMarker(args.cache);
+    std::error_code ec;
+    if (marker.empty()
+            && std::filesystem::exists(std::filesystem::path(args.cache) / kNodeListName, ec))
+        marker = "CP950";
     if (args.codePage.empty())
         return CodePage(marker.empty() ? "UTF-8" : marker);
     CodePage asked(args.codePage);
