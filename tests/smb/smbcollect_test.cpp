@@ -1,7 +1,6 @@
-#include <atomic>
+#include <cstdio>
 #include <map>
 #include <set>
-#include <thread>
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>
@@ -283,10 +282,16 @@ TEST_F(SmbCollectTest, AReaderDuringARecollectSeesOneWholeVersion)
 
     const std::string folder = cache.path().string() + "/Net/WORKGROUP/127.0.0.1/";
     const CodePage cp("CP950");
-    std::atomic<bool> done{false};
-    std::atomic<int> reads{0}, mixed{0};
-    std::thread reader([&] {
-        while (!done) {
+    // The reader is a process of its own: the collection forks its readers, which a process
+    // with a second thread running cannot do safely.
+    const fs::path stop = cache.path() / "stop";
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const pid_t reader = ::fork();
+    if (reader == 0) {
+        ::close(fds[0]);
+        int reads = 0, mixed = 0;
+        while (!fs::exists(stop)) {
             const std::optional<IndexPair> pair = readIndexPair(folder, "flip", cp);
             if (!pair)
                 continue;
@@ -310,13 +315,23 @@ TEST_F(SmbCollectTest, AReaderDuringARecollectSeesOneWholeVersion)
                 ++mixed;
             ++reads;
         }
-    });
+        const std::string counts = fmt::format("{} {}", reads, mixed);
+        ::write(fds[1], counts.data(), counts.size());
+        ::_exit(0);
+    }
+    ::close(fds[1]);
     for (int round = 1; round <= 6; ++round) {
         makeVersion(round % 2);
         EXPECT_TRUE(collect(cache.path(), {{"127.0.0.1", "flip"}}, smb).allRead());
     }
-    done = true;
-    reader.join();
-    EXPECT_GT(reads.load(), 6);
-    EXPECT_EQ(mixed.load(), 0);
+    writeFile(stop, "");
+    char counts[64] = {};
+    const ssize_t n = ::read(fds[0], counts, sizeof counts - 1);
+    ::close(fds[0]);
+    ::waitpid(reader, nullptr, 0);
+    int reads = 0, mixed = -1;
+    ASSERT_GT(n, 0);
+    std::sscanf(counts, "%d %d", &reads, &mixed);
+    EXPECT_GT(reads, 6);
+    EXPECT_EQ(mixed, 0);
 }
