@@ -12,6 +12,7 @@ packages=(
     python3 python3-pyftpdlib curl iproute2
     libcrypt-dev   # crypt(3) of libxcrypt: the search server's password hashes
     clang-14 libclang-rt-14-dev libfuzzer-14-dev # the fuzz targets: clang++ with libFuzzer
+    samba smbclient libsmbclient-dev   # collecting over SMB, and the smbd its tests start
 )
 
 missing=()

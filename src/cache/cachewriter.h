@@ -36,10 +36,19 @@ public:
     const std::vector<unsigned char> &idxBytes() const { return m_idx; }
     const std::vector<unsigned char> &lstBytes() const { return m_lst; }
 
-    // Writes folder + cacheName + ".IDX" and ".LST".
+    // Writes folder + cacheName + ".IDX" and ".LST", replacing a pair that is there so that a
+    // reader sees the old pair or the new one, never the old directory index over the new entry
+    // list. Readers open the .IDX first and the .LST after it, and each file is renamed into
+    // place whole; what is left is the moment between the two opens. So the new .LST keeps, at
+    // their old offsets, the bytes the old .IDX points at, and the new entries go where the old
+    // ones are not (at the start when they fit before them, else after them); the .LST is
+    // renamed first. An old index read just before the switch still finds its own entries, and
+    // the file stays at most about twice the size of one generation. Only when the new offsets
+    // would pass 4 GB is the old part given up.
     void write(const std::string &folder, std::string_view cacheName, const CodePage &cp) const;
 
 private:
+    std::vector<size_t> m_offsetFields; // where each directory record's LST offset sits in m_idx
     std::vector<unsigned char> m_idx;
     std::vector<unsigned char> m_lst;
     size_t m_directories = 0;
