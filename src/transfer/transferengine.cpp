@@ -136,6 +136,7 @@ void TransferEngine::hookClient(int slot)
             log(LogColour::Error, m_lastError);
             emit statusText(QString::fromStdString(m_lastError));
         }
+        emit requestFinished(slot, int(request), error);
     };
     if (slot == 0)
         client.OnDisplayFile = [this](TCustomFtpCli &, const std::string &chunk) {
@@ -148,18 +149,23 @@ void TransferEngine::hookClient(int slot)
 void TransferEngine::ConnectSessions(const std::string &host, const std::string &user,
         const std::string &port, const std::string &password)
 {
-    for (int slot = 0; slot < 2; ++slot) {
-        TFtpClient &client = *m_clients[slot];
-        log(LogColour::Progress,
-                fmt::format("Thread{}:以{}名稱,嘗試連線{}...", slot, utf8(user), utf8(host)));
-        client.HostName = host;
-        client.Port = port;
-        client.UserName = user;
-        client.PassWord = password;
-        client.DisplayFileFlag = false;
-        client.SetBinary(true);
-        client.ConnectAsync();
-    }
+    for (int slot = 0; slot < 2; ++slot)
+        ConnectSession(slot, host, user, port, password);
+}
+
+void TransferEngine::ConnectSession(int slot, const std::string &host, const std::string &user,
+        const std::string &port, const std::string &password)
+{
+    TFtpClient &client = *m_clients[slot];
+    log(LogColour::Progress,
+            fmt::format("Thread{}:以{}名稱,嘗試連線{}...", slot, utf8(user), utf8(host)));
+    client.HostName = host;
+    client.Port = port;
+    client.UserName = user;
+    client.PassWord = password;
+    client.DisplayFileFlag = false;
+    client.SetBinary(true);
+    client.ConnectAsync();
 }
 
 void TransferEngine::ReconnectSessions(const std::string &host, const std::string &user,
@@ -208,12 +214,14 @@ void TransferEngine::BrowseRemoteFolder(const std::string &folder)
 void TransferEngine::requestDone(int slot, TFtpRequest request, int error)
 {
     TFtpClient &client = *m_clients[slot];
-    if (actOnReply(slot, request, error))
+    if (actOnReply(slot, request))
         return;
     log(LogColour::Progress,
             fmt::format("Thread{}:要求{}完成,狀態碼{}", slot, int(request), client.ReplyCode()));
     log(LogColour::Progress, fmt::format("Thread{}:上次反應{}", slot, utf8(client.LastReply())));
-    if (error != 0) {
+    // The quote request counts every code from 500 up as failed; the server's 800 is its yes.
+    const bool accepted = request == ftpQuoteAsync && client.ReplyCode() == 800;
+    if (error != 0 && !accepted) {
         m_lastError = fmt::format("Thread:{}錯誤{}({})", slot, error, utf8(client.ErrorMessage));
         log(LogColour::Error, m_lastError);
         emit statusText(QString::fromStdString(m_lastError));
@@ -222,7 +230,7 @@ void TransferEngine::requestDone(int slot, TFtpRequest request, int error)
 }
 
 // The server's own replies to its two commands. True when nothing else is to be done.
-bool TransferEngine::actOnReply(int slot, TFtpRequest request, int error)
+bool TransferEngine::actOnReply(int slot, TFtpRequest request)
 {
     TFtpClient &client = *m_clients[slot];
     const int code = client.ReplyCode();
@@ -240,7 +248,7 @@ bool TransferEngine::actOnReply(int slot, TFtpRequest request, int error)
     if (request != ftpQuoteAsync)
         return false;
     if (slot == 0 && m_kind[0] == rkSearch) {
-        if (code == 700 && error == 0) {
+        if (code == 700) {
             client.DisplayFileFlag = true;
             client.SetDisplayFileMode(ftpBinary);
             client.HostDirName.clear();
@@ -256,7 +264,7 @@ bool TransferEngine::actOnReply(int slot, TFtpRequest request, int error)
     }
     if (slot == 1 && m_pendingValid) {
         m_pendingValid = false;
-        if (code == 800 && error == 0) {
+        if (code == 800) {
             if (!fetchFile(m_pendingItem, m_pendingRemote, m_pendingLocal))
                 takeNext();
         } else {
@@ -576,10 +584,13 @@ bool TransferEngine::fetchFile(
         m_currentLocal = path;
         m_currentSize = item.Size;
         m_sizeText = transferSizeText(item.Size);
+        // TYPE I goes first: a server whose default type is ASCII rewrites line ends, which
+        // corrupts any file that is not text, and refuses REST besides.
+        const TFtpFctSet steps = fct(ftpFctTypeSet) | fct(ftpFctPort) | fct(ftpFctGet);
         if (mode == ExistChoice::Resume)
-            client.RestGetAsync();
+            client.HighLevelAsync(ftpRestGetAsync, steps | fct(ftpFctRest));
         else
-            client.GetAsync();
+            client.HighLevelAsync(ftpGetAsync, steps);
     } catch (const std::exception &e) {
         failEntry(e.what());
         return false;

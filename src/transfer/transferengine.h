@@ -87,6 +87,9 @@ public:
             const std::string &password);
     void ReconnectSessions(const std::string &host, const std::string &user,
             const std::string &port, const std::string &password);
+    // One client only, for work that needs only one of them.
+    void ConnectSession(int slot, const std::string &host, const std::string &user,
+            const std::string &port, const std::string &password);
     void DropSessions();
     void SetPassiveMode(bool passive);
 
@@ -145,6 +148,8 @@ signals:
     // A search ended without a stream: the reply refused it or the request failed.
     void searchFailed(const QString &reply);
     void openRequested(const QString &localPath);
+    // Every completed request of either client, after the engine has acted on it.
+    void requestFinished(int slot, int request, int error);
 
 private:
     struct JobList
@@ -158,7 +163,7 @@ private:
     std::string utf8(std::string_view bytes) const { return m_cp.toUtf8(bytes); }
     void hookClient(int slot);
     void requestDone(int slot, TFtpRequest request, int error);
-    bool actOnReply(int slot, TFtpRequest request, int error);
+    bool actOnReply(int slot, TFtpRequest request);
     void refuse(int slot);
     void afterRequest(int slot, TFtpRequest request, int error);
     void onProgress(int slot, int64_t count, bool &abort);
