@@ -116,7 +116,7 @@ int runRemoteGet(const RemoteGetArgs &args)
     // Errors are shown whatever the verbosity; the whole log only with --verbose.
     QObject::connect(
             &engine, &TransferEngine::logLine, &engine, [&](LogColour colour, const QString &text) {
-                if (args.verbose || colour == LogColour::Error)
+                if (args.verbose || (colour == LogColour::Error && !text.endsWith(u"::通話層連接")))
                     std::cerr << (stderrIsTerminal() ? "\r" : "") << printable(text.toStdString())
                               << '\n';
             });
