@@ -142,6 +142,68 @@ TEST(TransferScript, SearchFetchesFindAfter700AndListsTheStream)
     EXPECT_EQ(e.engine.FoundFolders(), 1);
 }
 
+// Active mode: the server connects back to the port that PORT names.
+TEST(TransferScript, ActiveSearchSendsPortAndBrowseListsTheFolder)
+{
+    ScriptServer server([](ScriptSession &s) {
+        logOn(s);
+        reply(s, "700 Search done");
+        const std::string port = s.command();
+        s.send("200 PORT ok\r\n");
+        s.command();
+        s.connectData(port);
+        s.send("150 Opening\r\n");
+        s.sendData("?E");
+        s.closeData();
+        s.send("226 Done\r\n");
+        reply(s, "250 \"/pub\" is current");
+        serveTransfer(s, "-rw-r--r-- 1 u g 5 feb 3 2001 My File.txt\r\n");
+        reply(s, "550 No such folder");
+    });
+    Engine e(server, 0);
+    e.engine.SetPassiveMode(false);
+    int results = 0, listed = 0;
+    e.engine.OnFindResults = [&] {
+        ++results;
+    };
+    e.engine.OnListDone = [&] {
+        ++listed;
+    };
+    e.engine.StartRemoteSearch("x");
+    ASSERT_TRUE(test::runUntil(
+            [&] {
+                return e.findDone > 0;
+            },
+            10000));
+    EXPECT_EQ(results, 1) << "an empty stream still reports its (empty) results";
+    EXPECT_TRUE(e.engine.ResultList().empty());
+
+    e.engine.SetPassiveMode(true);
+    e.engine.BrowseRemoteFolder("\\\\PC\\pub");
+    ASSERT_TRUE(test::runUntil(
+            [&] {
+                return listed > 0;
+            },
+            10000));
+    ASSERT_EQ(e.engine.ResultList().size(), 1u);
+    EXPECT_EQ(e.engine.ResultList()[0].name(), "My File.txt");
+    EXPECT_EQ(e.engine.listingFiles(), 1);
+    EXPECT_TRUE(e.logged("Thread0:目錄\"/pub\""));
+
+    e.engine.BrowseRemoteFolder("\\\\PC\\gone");
+    ASSERT_TRUE(test::runUntil(
+            [&] {
+                return e.logged("Thread:0錯誤550(550 No such folder)");
+            },
+            10000));
+    EXPECT_EQ(listed, 1) << "a failed CWD ends the browse without a listing";
+    const Transcript commands = server.commands();
+    ASSERT_EQ(commands.size(), 8u);
+    EXPECT_EQ(commands[2].rfind("PORT 127,0,0,1,", 0), 0u) << commands[2];
+    EXPECT_EQ(Transcript(commands.begin() + 3, commands.end()),
+            (Transcript{"RETR FIND", "CWD \\\\PC\\pub", "PASV", "LIST", "CWD \\\\PC\\gone"}));
+}
+
 TEST(TransferScript, RefusedSearchFetchesNothingAndDoesNotEnd)
 {
     ScriptServer server([](ScriptSession &s) {
