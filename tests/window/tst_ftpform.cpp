@@ -3,6 +3,7 @@
 #include <thread>
 
 #include <QAction>
+#include <QMenu>
 #include <QMimeData>
 #include <QSignalSpy>
 #include <QTest>
@@ -12,6 +13,7 @@
 #include <QTreeView>
 
 #include "ftp/scriptserver.h"
+#include "modaldriver.h"
 #include "support/tempdir.h"
 #include "widgets/enhlistview.h"
 #include "widgets/msgbox.h"
@@ -42,6 +44,22 @@ void clickTool(TFtpForm &form, const char *caption)
     for (QAction *action : form.toolBar()->actions())
         if (action->text() == QString::fromUtf8(caption))
             QTest::mouseClick(form.toolBar()->widgetForAction(action), Qt::LeftButton);
+}
+
+// Right-clicks the queue row and picks `caption` from the menu that opens.
+void pickFromMenu(TFtpForm &form, int row, const char *caption)
+{
+    QTreeView *view = form.queueList()->reportView();
+    const QPoint at = view->visualRect(view->model()->index(row, 0)).center();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+    test::onNext(true, [caption](QWidget *popup) {
+        auto *menu = qobject_cast<QMenu *>(popup);
+        for (QAction *action : menu->actions())
+            if (action->text() == QString::fromUtf8(caption))
+                QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, view->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(view->viewport(), &event);
 }
 
 } // namespace
@@ -130,6 +148,61 @@ private slots:
         QCOMPARE(form.statusBar()->panel(3)->Text(), QString("失敗0"));
         QCOMPARE(test::readFile(dir.path() / "a.zip").size(), data.size());
         clickTool(form, "佇列");
+    }
+
+    // Deleting the running row stops only the file in transfer; the queue goes on, and a row
+    // renewed from the menu waits again with no tries.
+    void deletingTheRunningRowAndRenewingARow()
+    {
+        test::TempDir dir;
+        test::ScriptServer server([&](test::ScriptSession &s) {
+            test::logOn(s);
+            s.command();
+            s.send("800 Ready\r\n");
+            s.command();
+            s.send("200 Type I\r\n");
+            s.command();
+            s.send(test::pasvReply(s.openPassive()));
+            s.command();
+            s.acceptData();
+            s.send("150 Opening\r\n");
+            for (int i = 0; i < 40; ++i) {
+                s.sendData(std::string(4096, 'y'));
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+            s.closeData();
+            s.send("226 Done\r\n");
+        });
+        TFtpForm form(CodePage("CP950"), QString::fromStdString(dir.path().string()));
+        form.DownloadFolder = dir.path().string();
+        form.engine().SetPassiveMode(true);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        auto *rows = new QMimeData;
+        rows->setData("application/x-veltrano-dragentry", "F\\\\S\\run<160\nF\\\\S\\wait<1\n");
+        QVERIFY(dropOnQueue(form, rows));
+        delete rows;
+        TEnhListModel *model = form.queueList()->model();
+        QCOMPARE(model->count(), 2);
+        form.engine().ConnectSession(1, "127.0.0.1", "bob", std::to_string(server.port()), "pw");
+        QTRY_VERIFY(form.engine().QueueFtpClient().Connected());
+        clickTool(form, "佇列");
+        QTRY_VERIFY(form.statusBar()->panel(0)->Text().contains("KB/160KB"));
+        clickTool(form, "佇列"); // no further row may start while we look
+        pickFromMenu(form, 0, "刪除工作");
+        QTRY_COMPARE(model->count(), 1);
+        QTRY_VERIFY(!form.engine().jobRunning());
+        QVERIFY(!form.engine().rowRunning());
+        QCOMPARE(form.engine().FailCount, 1u);
+        QCOMPARE(model->cell(0, 0), std::string_view("\\\\S\\wait"));
+
+        form.engine().queue().rows[0].tries = 2;
+        form.engine().queue().rows[0].state = RowState::Failed;
+        emit form.engine().queueChanged();
+        pickFromMenu(form, 0, "更新工作");
+        QTRY_COMPARE(model->cell(0, 4), std::string_view("準備"));
+        QCOMPARE(model->cell(0, 6), std::string_view("0"));
+        QCOMPARE(model->image(0), 1);
     }
 
     // Closing asks while connected (a new client rests in ftpReady, so nearly always); No
