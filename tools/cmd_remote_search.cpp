@@ -10,11 +10,13 @@
 
 #include "cliutil.h"
 #include "command.h"
+#include "res/strtable.h"
 #include "search/compare.h"
 #include "store/searchrequest.h"
 #include "transfer/remotesession.h"
 #include "util/datetime.h"
 #include "util/error.h"
+#include "util/resstr.h"
 
 namespace veltrano::cli {
 namespace {
@@ -42,6 +44,10 @@ std::string commandOfArgs(const std::vector<std::string> &args)
 {
     if (args.size() != 3 && args.size() != 7 && args.size() != 11)
         throw Error("A search takes FIELD OP KEY, then up to two more LOGIC FIELD OP KEY");
+    // The separators of the command cannot stand in a key: the window refuses them the same way.
+    for (size_t key = 2; key < args.size(); key += 4)
+        if (args[key].find_first_of(";,") != std::string::npos)
+            throw Error(FmtResStr(kStrBadSeparator, {}));
     std::string command = args[0] + "," + args[1] + "," + args[2];
     for (size_t at = 3; at < args.size(); at += 4)
         command += ";" + args[at] + "," + args[at + 1] + "," + args[at + 2] + "," + args[at + 3];
