@@ -6,6 +6,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QMenu>
 #include <QMimeData>
 #include <QProcess>
@@ -76,8 +77,11 @@ TFtpForm::TFtpForm(CodePage codePage, const QString &programFolder, QWidget *par
     m_queue->setMultiSelect(true);
     m_queue->setViewStyle(3);
     m_queue->Loaded();
-    // Rows stay in the order they were queued: the timer starts the upper rows first.
+    // The timer starts the upper rows first, so a header click sorts the queue itself rather
+    // than only the view of it.
     m_queue->AutoColumnSort = acsNoSort;
+    connect(m_queue->reportView()->header(), &QHeaderView::sectionClicked, this,
+            &TFtpForm::sortQueue);
     m_queue->setAcceptDrops(true);
     m_queue->reportView()->viewport()->setAcceptDrops(true);
     m_queue->reportView()->viewport()->installEventFilter(this);
@@ -222,6 +226,37 @@ void TFtpForm::refreshQueue()
     model->flush();
     if (current >= 0 && current < model->count())
         m_queue->reportView()->setCurrentIndex(model->index(current, 0));
+}
+
+void TFtpForm::sortQueue(int column)
+{
+    m_sortAscending = column == m_sortColumn ? !m_sortAscending : true;
+    m_sortColumn = column;
+    const auto key = [this, column](const QueueRow &row) -> std::pair<double, std::string> {
+        switch (column) {
+        case 1:
+            return {row.folder ? -1.0 : double(row.size), {}};
+        case 5:
+            return {row.time, {}};
+        case 6:
+            return {double(row.tries), {}};
+        case 0:
+            return {0, m_cp.toUtf8(row.remote)};
+        case 3:
+            return {0, row.local};
+        case 4:
+            return {0, rowStateText(row.state)};
+        case 7:
+            return {0, row.message};
+        default:
+            return {0, {}};
+        }
+    };
+    std::vector<QueueRow> &rows = m_engine->queue().rows;
+    std::stable_sort(rows.begin(), rows.end(), [&](const QueueRow &a, const QueueRow &b) {
+        return m_sortAscending ? key(a) < key(b) : key(b) < key(a);
+    });
+    refreshQueue();
 }
 
 bool TFtpForm::eventFilter(QObject *watched, QEvent *event)

@@ -60,6 +60,7 @@ private:
     void createStatusBar();
     void addLogLine(LogColour colour, const QString &text);
     void refreshQueue();
+    void sortQueue(int column);
     void showCounters();
     void openDownloaded(const QString &path);
     void guarded(const std::function<void()> &body);
@@ -73,6 +74,8 @@ private:
     TPanelStatusBar *m_status;
     QMenu *m_menu;
     QAction *m_queueAction = nullptr;
+    int m_sortColumn = -1;
+    bool m_sortAscending = true;
     std::unique_ptr<TImageList> m_images;
 };
 

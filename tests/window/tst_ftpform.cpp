@@ -3,6 +3,7 @@
 #include <thread>
 
 #include <QAction>
+#include <QHeaderView>
 #include <QMenu>
 #include <QMimeData>
 #include <QSignalSpy>
@@ -184,6 +185,14 @@ private slots:
         delete rows;
         TEnhListModel *model = form.queueList()->model();
         QCOMPARE(model->count(), 2);
+        // A header click reorders the queue itself: the timer takes the upper row.
+        QHeaderView *header = form.queueList()->reportView()->header();
+        const QPoint sizeSection(header->sectionViewportPosition(1) + 5, header->height() / 2);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, sizeSection);
+        QCOMPARE(model->cell(0, 0), std::string_view("\\\\S\\wait"));
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, sizeSection);
+        QCOMPARE(model->cell(0, 0), std::string_view("\\\\S\\run"));
+        QCOMPARE(form.engine().queue().rows[0].size, 163840u);
         form.engine().ConnectSession(1, "127.0.0.1", "bob", std::to_string(server.port()), "pw");
         QTRY_VERIFY(form.engine().QueueFtpClient().Connected());
         clickTool(form, "佇列");
