@@ -53,7 +53,15 @@ struct Answers : TransferQuestions
         ++asked;
         return answer;
     }
-    bool askLogon(std::string &, std::string &) override { return false; }
+    std::string user, password;
+    bool askLogon(std::string &u, std::string &p) override
+    {
+        if (user.empty())
+            return false;
+        u = user;
+        p = password;
+        return true;
+    }
 };
 
 // An engine whose client of `slot` is logged on to the scripted server.
@@ -381,6 +389,43 @@ TEST(TransferScript, QueueRowRunsItsJobAndFailedRowsWaitForRenewal)
     EXPECT_EQ(queue.rows[0].message, "GET 1, FAIL 0");
     EXPECT_EQ(test::readFile(e.local() / "q.txt"), "queued");
     EXPECT_EQ(server.commands().back(), "RETR \\\\S\\q.txt");
+}
+
+// A 530 asks for another log-on and logs on again with USER and PASS alone.
+TEST(TransferScript, RefusedLogOnAsksAndTriesAgain)
+{
+    ScriptServer server([](ScriptSession &s) {
+        s.send("220 Ready\r\n");
+        s.command();
+        s.send("331 Password\r\n");
+        s.command();
+        s.send("530 Not logged in\r\n");
+        s.command();
+        s.send("331 Password\r\n");
+        s.command();
+        s.send("230 Logged in\r\n");
+    });
+    test::TempDir dir;
+    test::ensureApplication();
+    TransferEngine engine(CodePage("CP950"), dir.path());
+    Answers answers;
+    answers.user = "amy";
+    answers.password = "new";
+    engine.setQuestions(&answers);
+    std::vector<std::pair<int, int>> done;
+    QObject::connect(
+            &engine, &TransferEngine::requestFinished, &engine, [&](int, int request, int error) {
+                done.emplace_back(request, error);
+            });
+    engine.ConnectSession(1, "127.0.0.1", "bob", std::to_string(server.port()), "old");
+    ASSERT_TRUE(test::runUntil(
+            [&] {
+                return done.size() == 2;
+            },
+            10000));
+    EXPECT_EQ(done[0], std::make_pair(int(ftpConnectAsync), 530));
+    EXPECT_EQ(done[1], std::make_pair(int(ftpConnectAsync), 0));
+    EXPECT_EQ(server.commands(), (Transcript{"USER bob", "PASS old", "USER amy", "PASS new"}));
 }
 
 } // namespace
