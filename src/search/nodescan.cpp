@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sanitizer/asan_interface.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -195,7 +197,11 @@ PairState PairBuffers::read(
         m_idxCapacity = want;
     }
     // A file that shrinks meanwhile gives what it still holds.
+    ASAN_UNPOISON_MEMORY_REGION(m_idx.get(), m_idxCapacity);
     m_idxSize = readRange(idxFile.get(), m_idx.get(), 0, want);
+    // The buffer is kept for the next node and only grows, so a read past this node's bytes
+    // would still land inside the allocation: under AddressSanitizer the tail is fenced off.
+    ASAN_POISON_MEMORY_REGION(m_idx.get() + m_idxSize, m_idxCapacity - m_idxSize);
 
     const std::filesystem::path lst = cacheFilePath(folder, cacheName, ".LST", cp);
     m_lst.reset(lst.empty() ? -1 : ::open(lst.c_str(), O_RDONLY | O_CLOEXEC));
