@@ -10,6 +10,7 @@ packages=(
     xvfb xauth fonts-wqy-microhei
     python3 python3-pyftpdlib curl iproute2
     libcrypt-dev   # crypt(3) of libxcrypt: the search server's password hashes
+    help2man dpkg-dev file desktop-file-utils appstream lintian   # the .deb, its manual pages and its checks
 )
 
 missing=()
