@@ -1,8 +1,6 @@
 #include <cstdlib>
 #include <optional>
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
 
 #include "support/tempdir.h"
@@ -70,16 +68,15 @@ TEST(ProgramFolder, InstalledCopiesUseTheUsersDataFolderUnlessVeltranoInfLiesBes
         ScopedEnv data("XDG_DATA_HOME",
                 c.xdgDataHome && std::string(c.xdgDataHome) == "abs" ? xdg.c_str() : c.xdgDataHome);
 
-        const std::string expected = c.expect == Beside ? bin.string() + "/"
-                : c.expect == XdgData                   ? xdg + "/veltrano/"
-                                      : (dir.path() / "home").string() + "/.local/share/veltrano/";
+        const std::string folders[] = {bin.string() + "/", xdg + "/veltrano/",
+                (dir.path() / "home").string() + "/.local/share/veltrano/"};
+        const std::string &expected = folders[c.expect];
         EXPECT_EQ(programFolderBeside(bin), expected);
         if (c.expect != Beside) {
             EXPECT_TRUE(std::filesystem::is_directory(expected));
-            struct stat st
-            { };
-            ASSERT_EQ(stat(expected.c_str(), &st), 0);
-            EXPECT_EQ(st.st_mode & 0777, 0700u) << "the settings hold a password";
+            EXPECT_EQ(std::filesystem::status(expected).permissions(),
+                    std::filesystem::perms::owner_all)
+                    << "the settings hold a password";
         }
     }
 }
