@@ -39,14 +39,14 @@ cleanup() {
         if $SUDO apt-get -s purge $added | awk '/^Purg/ { print $2 }' | sort | comm -13 <(tr ' ' '\n' <<<"$added" | sort) - | grep -q .; then
             echo "left installed (other packages need them): $added" >&2
         else
-            $SUDO DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq $added >/dev/null
+            $SUDO env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq $added >/dev/null
         fi
     fi
     rm -rf "$home" "$before"
 }
 trap cleanup EXIT
 # Recommended fonts and icons are left out: what the package depends on must be enough.
-$SUDO DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "./$deb" >/dev/null
+$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "./$deb" >/dev/null
 
 # A user who has never run Veltrano: nothing but a home folder.
 export HOME="$home"
@@ -61,11 +61,13 @@ hits=$(cd "$home" && /usr/bin/veltrano-cli search --format text name contains re
 echo "$hits"
 grep -q 'Readme.txt' <<<"$hits" || { echo "the installed veltrano-cli did not find Readme.txt" >&2; exit 1; }
 
-# The window runs until it is stopped: still running after a few seconds means it started.
+# The window runs until it is stopped: still running after a few seconds means it started,
+# unless it is showing a start-up error, which it also writes to standard error.
 status=0
-(cd "$home" && QT_QPA_PLATFORM=offscreen timeout 6 /usr/bin/veltrano) || status=$?
-if [ "$status" -ne 124 ]; then
-    echo "the installed window ended by itself (status $status)" >&2
+(cd "$home" && QT_QPA_PLATFORM=offscreen timeout 6 /usr/bin/veltrano 2>"$home/stderr") || status=$?
+cat "$home/stderr" >&2
+if [ "$status" -ne 124 ] || grep -q '^veltrano:' "$home/stderr"; then
+    echo "the installed window did not start (status $status)" >&2
     exit 1
 fi
 echo "package check passed"
