@@ -8,6 +8,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev qt6-base-dev-tools
     xvfb xauth fonts-wqy-microhei
+    qt6-translations-l10n    # Qt's own Traditional Chinese texts for standard dialogs and buttons
     python3 python3-pyftpdlib curl iproute2
     libcrypt-dev   # crypt(3) of libxcrypt: the search server's password hashes
     help2man dpkg-dev file desktop-file-utils appstream lintian   # the .deb, its manual pages and its checks

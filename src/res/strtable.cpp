@@ -36,6 +36,7 @@ constexpr std::array kTable {
     Entry {50109, "搜尋到 %s 項目"},
     Entry {50110, "總共搜尋到 %s 項目"},
     Entry {50111, "%s 沒反應"},
+    Entry {50112, "搜尋紀錄無法寫入，仍要結束嗎？"},
 };
 
 constexpr std::array kEnglish {

@@ -25,6 +25,7 @@ enum StringId : int {
     kStrItemsFound = 50109,
     kStrItemsFoundTotal = 50110,
     kStrNoResponse = 50111,
+    kStrQuitAnyway = 50112, // asked after the key lists could not be written at close
     kStrFolderFailed = 10010,
 };
 

@@ -1,5 +1,6 @@
 #include "store/searchhistory.h"
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 
@@ -179,6 +180,46 @@ void deleteEntry(SearchHistory &history, int selected)
 {
     if (selected >= 0 && size_t(selected) < history.entries.size())
         history.entries.erase(history.entries.begin() + selected);
+}
+
+SearchHistory historyToUtf8(const SearchHistory &history, const CodePage &codePage)
+{
+    SearchHistory utf8;
+    for (size_t row = 0; row < kConditionRows; ++row) {
+        for (const std::string &text : history.recentTexts[row])
+            utf8.recentTexts[row].push_back(codePage.toUtf8(text));
+    }
+    for (const HistoryEntry &entry : history.entries) {
+        utf8.entries.push_back({codePage.toUtf8(entry.DateTime), codePage.toUtf8(entry.Cond1),
+                codePage.toUtf8(entry.Cond2), codePage.toUtf8(entry.Cond3),
+                codePage.toUtf8(entry.Command)});
+    }
+    return utf8;
+}
+
+SearchHistory historyFromUtf8(const SearchHistory &history, const CodePage &codePage)
+{
+    SearchHistory bytes;
+    for (size_t row = 0; row < kConditionRows; ++row) {
+        for (const std::string &text : history.recentTexts[row]) {
+            if (std::optional<std::string> held = codePage.fromUtf8(text))
+                bytes.recentTexts[row].push_back(std::move(*held));
+        }
+    }
+    for (const HistoryEntry &entry : history.entries) {
+        std::optional<std::string> texts[] = {
+                codePage.fromUtf8(entry.DateTime),
+                codePage.fromUtf8(entry.Cond1),
+                codePage.fromUtf8(entry.Cond2),
+                codePage.fromUtf8(entry.Cond3),
+                codePage.fromUtf8(entry.Command),
+        };
+        if (std::all_of(std::begin(texts), std::end(texts), [](const auto &t) {
+                return t.has_value();
+            }))
+            bytes.entries.push_back({*texts[0], *texts[1], *texts[2], *texts[3], *texts[4]});
+    }
+    return bytes;
 }
 
 std::string recentTextsToBytes(const std::vector<std::string> &texts)

@@ -135,6 +135,13 @@ void loadSearchHistory(SearchHistory &history, const std::filesystem::path &fold
 void saveSearchHistory(const SearchHistory &history, const std::filesystem::path &folder,
                        const CodePage &codePage);
 
+// A window holds the history as the user typed it, in UTF-8, and converts only at the files:
+// historyToUtf8 after reading them, historyFromUtf8 before writing them. Writing leaves out
+// what `codePage` cannot hold (a recent text, or an entry with such a text) rather than
+// storing a '?' that would be searched for later.
+SearchHistory historyToUtf8(const SearchHistory &history, const CodePage &codePage);
+SearchHistory historyFromUtf8(const SearchHistory &history, const CodePage &codePage);
+
 // The bytes of TEXTn.HIS and of SEARCH.HIS for these lists, and the lists those bytes give.
 std::string recentTextsToBytes(const std::vector<std::string> &texts);
 std::vector<std::string> recentTextsFromBytes(std::string_view bytes);

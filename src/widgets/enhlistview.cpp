@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QStackedLayout>
 #include <QStyleOptionHeader>
+#include <QToolTip>
 #include <QTreeView>
 
 #include "widgets/userstore.h"
@@ -111,6 +112,10 @@ TEnhListView::TEnhListView(QWidget *parent)
 {
     m_stack->setContentsMargins(0, 0, 0, 0);
     m_report->setHeader(m_header);
+    // Taking a header switches its clicks off again (the tree view sorts by itself only when
+    // told to); the clicks are ours.
+    m_header->setSectionsClickable(true);
+    m_header->setSortIndicatorShown(false);
     m_report->setModel(m_model);
     m_report->setRootIsDecorated(false);
     m_report->setItemsExpandable(false);
@@ -134,6 +139,7 @@ TEnhListView::TEnhListView(QWidget *parent)
     setMultiSelect(true);
     setFocusProxy(m_report);
 
+    m_report->viewport()->installEventFilter(this);
     connect(m_header, &QHeaderView::sectionClicked, this, &TEnhListView::ColClick);
     for (QAbstractItemView *view : {static_cast<QAbstractItemView *>(m_report),
                                     static_cast<QAbstractItemView *>(m_list)}) {
@@ -419,6 +425,31 @@ void TEnhListView::buildArrows()
     };
     m_upArrow = picture(true);
     m_downArrow = picture(false);
+}
+
+void TEnhListView::setShowClippedTips(bool show)
+{
+    m_showClippedTips = show;
+}
+
+bool TEnhListView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::ToolTip || watched != m_report->viewport() || !m_showClippedTips)
+        return QWidget::eventFilter(watched, event);
+    const QPoint pos = static_cast<QHelpEvent *>(event)->pos();
+    const QModelIndex index = m_report->indexAt(pos);
+    const QString text = index.isValid() ? index.data().toString() : QString();
+    const QRect cell = m_report->visualRect(index);
+    // Only a cell whose text does not fit tells it again; a whole text needs no tip.
+    int room = cell.width() - 8;
+    if (index.data(Qt::DecorationRole).isValid())
+        room -= m_report->iconSize().width() + 4;
+    if (!text.isEmpty() && QFontMetrics(m_report->font()).horizontalAdvance(text) > room)
+        QToolTip::showText(
+                static_cast<QHelpEvent *>(event)->globalPos(), text, m_report->viewport(), cell);
+    else
+        QToolTip::hideText();
+    return true;
 }
 
 void TEnhListView::changeEvent(QEvent *event)

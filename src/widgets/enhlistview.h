@@ -60,6 +60,8 @@ public:
     bool reverseSortArrows() const { return m_reverseSortArrows; }
     void setNoColumnResize(bool locked);
     void setMultiSelect(bool multi);
+    // A cell of the report view whose text is cut shows the whole text as its tool tip.
+    void setShowClippedTips(bool show);
 
     // 0 icons, 1 small icons, 2 list, 3 report.
     void setViewStyle(int style);
@@ -102,6 +104,7 @@ signals:
 
 protected:
     void changeEvent(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void doSort(int column, bool ascending);
@@ -117,6 +120,7 @@ private:
     bool m_currentSortAscending = true;
     bool m_showSortArrows = false;
     bool m_reverseSortArrows = false;
+    bool m_showClippedTips = false;
     int m_updateCount = 0;
     bool m_resortPending = false;
     bool m_settingsLoaded = false;

@@ -34,6 +34,8 @@ int showQMessageBox(const MsgBoxRequest &request)
 {
     QMessageBox box(request.owner);
     box.setWindowTitle(QString::fromStdString(request.title));
+    // Texts carry file names and server replies; a '<' in one is a character, not markup.
+    box.setTextFormat(Qt::PlainText);
     box.setText(QString::fromStdString(request.text));
     box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
     switch (request.kind) {

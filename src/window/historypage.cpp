@@ -1,8 +1,10 @@
 #include "window/historypage.h"
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QHeaderView>
 #include <QPushButton>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 #include "util/error.h"
@@ -22,6 +24,7 @@ constexpr int kCellEntry = 5; // the entry's position in the store, to follow th
 THistoryPage::THistoryPage(const TImageList *locationImages, const CodePage &codePage, QWidget *parent)
     : QWidget(parent)
     , m_codePage(codePage)
+    , m_utf8("UTF-8")
     , m_locationImages(locationImages)
 {
     createList();
@@ -43,6 +46,7 @@ void THistoryPage::createList()
     m_list->AutoResort = false;
     m_list->setShowSortArrows(true);
     m_list->setReverseSortArrows(true);
+    m_list->setShowClippedTips(true);
     // The columns share the list's width; the date takes what its texts need.
     m_list->header()->setSectionResizeMode(QHeaderView::Stretch);
     m_list->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
@@ -59,6 +63,7 @@ void THistoryPage::createList()
     buttons->addStretch(1);
     row->addLayout(buttons);
 
+    m_list->reportView()->installEventFilter(this);
     connect(m_select, &QPushButton::clicked, this, &THistoryPage::BitBtn6Click);
     connect(m_delete, &QPushButton::clicked, this, &THistoryPage::BitBtn5Click);
     connect(m_list, &TEnhListView::rowActivated, this, &THistoryPage::BitBtn6Click);
@@ -67,23 +72,12 @@ void THistoryPage::createList()
 
 std::vector<std::string> THistoryPage::recentTexts(int row) const
 {
-    std::vector<std::string> texts;
-    for (const std::string &text : m_history.recentTexts[size_t(row)])
-        texts.push_back(m_codePage.toUtf8(text));
-    return texts;
+    return m_history.recentTexts[size_t(row)];
 }
 
 void THistoryPage::recordSearch(const ConditionRowTexts &rowsUtf8)
 {
-    ConditionRowTexts rows;
-    for (size_t i = 0; i < kConditionRows; ++i) {
-        rows[i].logic = m_codePage.fromUtf8Lossy(rowsUtf8[i].logic);
-        rows[i].field = m_codePage.fromUtf8Lossy(rowsUtf8[i].field);
-        rows[i].op = m_codePage.fromUtf8Lossy(rowsUtf8[i].op);
-        rows[i].text = m_codePage.fromUtf8Lossy(rowsUtf8[i].text);
-    }
-    const std::string stamp = m_codePage.fromUtf8Lossy(historyDateTime(currentLocalDateTime()));
-    veltrano::recordSearch(m_history, rows, stamp, m_codePage);
+    veltrano::recordSearch(m_history, rowsUtf8, historyDateTime(currentLocalDateTime()), m_utf8);
     refill();
     emit recentTextsChanged();
 }
@@ -94,13 +88,10 @@ void THistoryPage::refill()
     model->clear();
     for (size_t i = 0; i < m_history.entries.size(); ++i) {
         const HistoryEntry &entry = m_history.entries[i];
-        const std::string cells[] = {m_codePage.toUtf8(entry.DateTime), m_codePage.toUtf8(entry.Cond1),
-                                     m_codePage.toUtf8(entry.Cond2),    m_codePage.toUtf8(entry.Cond3),
-                                     m_codePage.toUtf8(entry.Command),  std::to_string(i)};
-        std::string_view views[std::size(cells)];
-        for (size_t c = 0; c < std::size(cells); ++c)
-            views[c] = cells[c];
-        model->stage(kClockImage, views);
+        const std::string position = std::to_string(i);
+        const std::string_view cells[] = {entry.DateTime, entry.Cond1,   entry.Cond2,
+                                          entry.Cond3,    entry.Command, position};
+        model->stage(kClockImage, cells);
     }
     model->flush();
 }
@@ -127,13 +118,8 @@ void THistoryPage::BitBtn6Click()
     const std::vector<int> rows = m_list->selectedRows();
     if (rows.empty())
         return;
-    const std::optional<RecalledRows> recalledRows = recallEntry(m_history, rows.front(), m_codePage);
-    if (!recalledRows)
-        return;
-    RecalledRows utf8 = *recalledRows;
-    for (RecalledRow &row : utf8)
-        row.text = m_codePage.toUtf8(row.text);
-    emit recalled(utf8);
+    if (const std::optional<RecalledRows> recalledRows = recallEntry(m_history, rows.front(), m_utf8))
+        emit recalled(*recalledRows);
 }
 
 void THistoryPage::BitBtn5Click()
@@ -147,30 +133,44 @@ void THistoryPage::BitBtn5Click()
 
 void THistoryPage::load(const std::filesystem::path &folder)
 {
+    SearchHistory files;
     try {
-        loadRecentTexts(m_history, folder);
+        loadRecentTexts(files, folder);
     } catch (const std::exception &error) {
         MsgBox(this, error.what(), mkError);
     }
     try {
-        loadSearchHistory(m_history, folder, m_codePage);
+        loadSearchHistory(files, folder, m_codePage);
     } catch (const std::exception &error) {
-        m_history.entries.clear();
-        refill();
+        files.entries.clear();
         MsgBox(this, std::string(kHistoryReadFailed) + error.what(), mkError);
     }
+    m_history = historyToUtf8(files, m_codePage);
     refill();
     emit recentTextsChanged();
 }
 
 void THistoryPage::save(const std::filesystem::path &folder)
 {
-    saveRecentTexts(m_history, folder);
+    const SearchHistory files = historyFromUtf8(m_history, m_codePage);
+    saveRecentTexts(files, folder);
     try {
-        saveSearchHistory(m_history, folder, m_codePage);
+        saveSearchHistory(files, folder, m_codePage);
     } catch (const std::exception &error) {
         MsgBox(this, std::string(kHistoryWriteFailed) + error.what(), mkError);
     }
+}
+
+bool THistoryPage::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Delete && key->modifiers() == Qt::NoModifier) {
+            BitBtn5Click();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 } // namespace veltrano

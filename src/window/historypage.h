@@ -15,8 +15,9 @@ class TEnhListView;
 class TImageList;
 
 // The page "歷史": the past searches, newest first, with "選取" (and a double click) to recall
-// one and "刪除" to delete one; the recent key texts of the three rows travel with them. The
-// page owns the history store (texts in the program's code page) and shows it in UTF-8.
+// one and "刪除" (or the Delete key) to delete one; the recent key texts of the three rows
+// travel with them. The page owns the history store and keeps it as typed, in UTF-8; only the
+// files are in the program's code page.
 class THistoryPage : public QWidget
 {
     Q_OBJECT
@@ -44,6 +45,9 @@ public:
     void BitBtn6Click();
     void BitBtn5Click();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 signals:
     // A history entry was recalled; the window puts its values into the condition rows.
     void recalled(const veltrano::RecalledRows &rows);
@@ -56,6 +60,7 @@ private:
     void takeShownOrder();
 
     CodePage m_codePage;
+    CodePage m_utf8;
     SearchHistory m_history;
     const TImageList *m_locationImages;
     TEnhListView *m_list = nullptr;

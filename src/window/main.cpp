@@ -9,14 +9,13 @@
 #include <cstdio>
 #include <exception>
 
-#include <QApplication>
-
 #include "widgets/msgbox.h"
+#include "window/application.h"
 #include "window/startup.h"
 
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
+    veltrano::TApplication app(argc, argv);
     veltrano::chooseIconTheme();
     try {
         return veltrano::runProgram(app);

@@ -1,15 +1,19 @@
 #include "window/mainform.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialogButtonBox>
-#include <QFontDialog>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTabBar>
 #include <QTabWidget>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 #include "cache/myutils.h"
@@ -19,6 +23,7 @@
 #include "widgets/msgbox.h"
 #include "widgets/possaver.h"
 #include "window/findanimation.h"
+#include "window/fontdialog.h"
 #include "window/historypage.h"
 #include "window/optionspage.h"
 #include "window/resultlist.h"
@@ -29,9 +34,8 @@ namespace {
 
 constexpr int kPageControlHeight = 178;
 constexpr int kPanelWidth = 92;
+constexpr int kMinimumListRows = 4;
 constexpr const char *kWindowKey = "\\Software\\Calderwick\\Drellmoor\\Veltrano";
-// Shown by the proxy button while searches can only run on this machine's cache.
-constexpr const char *kLocalOnlyText = "目前只能搜尋本機的快取資料，尚未提供代理伺服器(遠端搜尋)模式。";
 
 QString qs(const std::string &text)
 {
@@ -67,6 +71,10 @@ TMainForm::~TMainForm()
     // worker to end on its own; its hand-offs find the window gone.
     if (m_worker)
         m_worker->Terminate();
+    // The image lists are members and go before the child lists do; a shown window still
+    // measures its rows while it is torn down.
+    m_listView->setImages(nullptr);
+    m_historyPage->listView()->setImages(nullptr);
 }
 
 void TMainForm::createImages()
@@ -96,7 +104,7 @@ void TMainForm::createPages()
             RadioButton2Click();
     });
     connect(m_optionsPage, &TOptionsPage::fontClicked, this, &TMainForm::BitBtn7Click);
-    connect(m_optionsPage, &TOptionsPage::proxyClicked, this, &TMainForm::ProxyClick);
+    connect(m_optionsPage, &TOptionsPage::proxyConfirmed, this, &TMainForm::ProxyClick);
     connect(m_historyPage, &THistoryPage::recalled, this, &TMainForm::recallHistory);
     connect(m_historyPage, &THistoryPage::recentTextsChanged, this, &TMainForm::showRecentTexts);
 }
@@ -124,6 +132,7 @@ void TMainForm::createPanel()
     connect(m_search, &QPushButton::clicked, this, &TMainForm::BitBtn1Click);
     connect(m_stop, &QPushButton::clicked, this, &TMainForm::BitBtn2Click);
     connect(m_clear, &QPushButton::clicked, this, &TMainForm::BitBtn3Click);
+    connect(m_searchPage, &TSearchPage::searchRequested, m_search, &QPushButton::click);
 
     // The page control takes the width the panel leaves; the panel keeps 8 pixels to each side.
     auto *top = new QHBoxLayout;
@@ -189,12 +198,27 @@ void TMainForm::buildLocationList()
     m_searchPage->setLocations(entries);
 }
 
-void TMainForm::applyFont()
+void TMainForm::applyFont(const QString &family)
 {
-    QFont font(QString::fromStdString(m_programCodePage.toUtf8(m_setup.FontName)));
+    QFont font(family.isEmpty() ? qs(m_programCodePage.toUtf8(m_setup.FontName)) : family);
     if (m_setup.FontSize > 0)
         font.setPointSize(m_setup.FontSize);
     setFont(font);
+    keepControlsUsable();
+}
+
+void TMainForm::keepControlsUsable()
+{
+    // The layout alone would squeeze the boxes below their words and the list to nothing; the
+    // pages keep the width their boxes ask for and the list room for a few rows.
+    int pageWidth = m_pages->tabBar()->sizeHint().width();
+    for (int i = 0; i < m_pages->count(); ++i)
+        pageWidth = std::max(pageWidth, m_pages->widget(i)->sizeHint().width());
+    m_pages->setMinimumWidth(pageWidth + 8);
+    const QHeaderView *header = m_listView->header();
+    m_listView->setMinimumHeight(header->sizeHint().height()
+                                 + kMinimumListRows * m_listView->reportView()->fontMetrics().height() * 3 / 2
+                                 + 8);
 }
 
 QString TMainForm::statusText(int panel) const
@@ -215,6 +239,19 @@ void TMainForm::recallHistory(const RecalledRows &rows)
 }
 
 void TMainForm::BitBtn1Click()
+{
+    try {
+        startSearch();
+    } catch (const std::exception &error) {
+        // A location the file system refuses (too long a name, a link loop) ends here, not in
+        // the event loop; nothing has started.
+        m_animate->setActive(false);
+        m_searching = false;
+        MsgBox(this, error.what(), mkError);
+    }
+}
+
+void TMainForm::startSearch()
 {
     if (m_searching) {
         MsgBoxRes(this, kStrStopFirst, mkInformation);
@@ -319,6 +356,10 @@ void TMainForm::BitBtn2Click()
 {
     if (m_worker)
         m_worker->Terminate();
+    // The image lists are members and go before the child lists do; a shown window still
+    // measures its rows while it is torn down.
+    m_listView->setImages(nullptr);
+    m_historyPage->listView()->setImages(nullptr);
 }
 
 void TMainForm::BitBtn3Click()
@@ -343,30 +384,30 @@ void TMainForm::RadioButton2Click()
 void TMainForm::BitBtn7Click()
 {
     if (!m_fontDialog) {
-        m_fontDialog = new QFontDialog(this);
-        m_fontDialog->setOption(QFontDialog::DontUseNativeDialog);
-        if (auto *buttons = m_fontDialog->findChild<QDialogButtonBox *>()) {
-            QPushButton *apply = buttons->addButton(QDialogButtonBox::Apply);
-            apply->setText(QStringLiteral("套用"));
-            connect(apply, &QPushButton::clicked, this,
-                    [this] { FontDialogApply(m_fontDialog->currentFont()); });
-        }
+        m_fontDialog = new TFontDialog(this);
+        connect(m_fontDialog, &TFontDialog::applied, this, &TMainForm::FontDialogApply);
     }
+    // Always from the window's own font, whatever the dialog showed last time.
+    m_fontDialog->setChoice(qs(m_programCodePage.toUtf8(m_setup.FontName)), m_setup.FontSize);
     if (m_fontDialog->exec() == QDialog::Accepted)
-        FontDialogApply(m_fontDialog->selectedFont());
+        FontDialogApply();
 }
 
-void TMainForm::FontDialogApply(const QFont &font)
+void TMainForm::FontDialogApply()
 {
-    copyText(m_setup.FontName, m_programCodePage.fromUtf8Lossy(font.family().toStdString()),
-             m_programCodePage);
-    m_setup.FontSize = font.pointSize() > 0 ? font.pointSize() : m_setup.FontSize;
-    applyFont();
+    // A face whose name the settings file cannot hold is used but not stored.
+    const std::optional<std::string> name =
+        m_programCodePage.fromUtf8(m_fontDialog->chosenFamily().toStdString());
+    if (name)
+        copyText(m_setup.FontName, *name, m_programCodePage);
+    if (m_fontDialog->chosenSize() > 0)
+        m_setup.FontSize = m_fontDialog->chosenSize();
+    applyFont(m_fontDialog->chosenFamily());
 }
 
 void TMainForm::ProxyClick()
 {
-    MsgBox(this, kLocalOnlyText, mkInformation);
+    // The settings are stored; entering or leaving remote mode comes with the transfer window.
 }
 
 void TMainForm::closeEvent(QCloseEvent *event)
@@ -379,10 +420,13 @@ void TMainForm::closeEvent(QCloseEvent *event)
     try {
         m_historyPage->save(m_programFolder);
     } catch (const std::exception &error) {
-        // The recent-text files could not be written: the window stays open.
+        // The key lists cannot be written (a read-only folder, a full disk). Say so, then let
+        // the user choose between keeping the window and quitting without them.
         MsgBox(this, error.what(), mkError);
-        event->ignore();
-        return;
+        if (MsgBoxRes(this, kStrQuitAnyway, mkQuestion) != kIdYes) {
+            event->ignore();
+            return;
+        }
     }
     event->accept();
 }

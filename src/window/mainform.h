@@ -14,7 +14,6 @@
 #include "widgets/fileicons.h"
 #include "widgets/images.h"
 
-class QFontDialog;
 class QLabel;
 class QPushButton;
 class QTabWidget;
@@ -24,6 +23,7 @@ namespace veltrano {
 class ResultIntake;
 class TAnimate;
 class TEnhListView;
+class TFontDialog;
 class TFormPosSaver;
 class THistoryPage;
 class TOptionsPage;
@@ -52,6 +52,7 @@ public:
     THistoryPage *historyPage() const { return m_historyPage; }
     TEnhListView *resultList() const { return m_listView; }
     QTabWidget *pages() const { return m_pages; }
+    TFontDialog *fontDialog() const { return m_fontDialog; }
     TAnimate *animation() const { return m_animate; }
     QPushButton *searchButton() const { return m_search; }
     QPushButton *stopButton() const { return m_stop; }
@@ -68,7 +69,7 @@ public:
     void BitBtn2Click();
     void BitBtn3Click();
     void BitBtn7Click();
-    void FontDialogApply(const QFont &font);
+    void FontDialogApply();
     void RadioButton1Click();
     void RadioButton2Click();
 
@@ -85,7 +86,11 @@ private:
     void createPanel();
     void createResultList();
     void createStatusBar();
-    void applyFont();
+    // The stored face and size; `family` stands for a face the settings could not store.
+    void applyFont(const QString &family = {});
+    void startSearch();
+    // A minimum size at which every box shows its words and the result list some rows.
+    void keepControlsUsable();
     void buildLocationList();
     void recallHistory(const RecalledRows &rows);
     void showRecentTexts();
@@ -121,7 +126,7 @@ private:
     std::unique_ptr<ResultIntake> m_intake;
     QLabel *m_panel0 = nullptr;
     QLabel *m_panel1 = nullptr;
-    QFontDialog *m_fontDialog = nullptr;
+    TFontDialog *m_fontDialog = nullptr;
     TFormPosSaver *m_posSaver = nullptr;
 };
 

@@ -1,5 +1,7 @@
 #include "window/optionspage.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -9,6 +11,8 @@
 #include <QSpinBox>
 
 #include "store/setupinfo.h"
+#include "widgets/msgbox.h"
+#include "window/proxyform.h"
 
 namespace veltrano {
 namespace {
@@ -39,6 +43,9 @@ uint8_t &settingOfTag(TSetupInfo &setup, int tag)
     }
 }
 
+constexpr int kHitNumMin = 1;
+constexpr int kHitNumMax = 10000;
+
 } // namespace
 
 TOptionsPage::TOptionsPage(TSetupInfo &setup, QWidget *parent)
@@ -68,7 +75,7 @@ void TOptionsPage::createBoxes()
         grid->addWidget(box, kPlace[size_t(tag - 1)].first, kPlace[size_t(tag - 1)].second);
     }
     m_hitNum = new QSpinBox(this);
-    m_hitNum->setRange(1, 10000);
+    m_hitNum->setRange(kHitNumMin, kHitNumMax);
     m_hitNum->setValue(100);
     auto *hitRow = new QHBoxLayout;
     hitRow->setSpacing(4);
@@ -106,13 +113,16 @@ void TOptionsPage::createButtons()
     buttons->addStretch(1);
     grid->addLayout(buttons, 3, 1, 2, 1, Qt::AlignBottom);
     connect(m_font, &QPushButton::clicked, this, &TOptionsPage::fontClicked);
-    connect(m_proxy, &QPushButton::clicked, this, &TOptionsPage::proxyClicked);
+    connect(m_proxy, &QPushButton::clicked, this, &TOptionsPage::ProxyButtonClick);
 }
 
 void TOptionsPage::loadFromSettings()
 {
     for (int tag = 1; tag <= 7; ++tag)
         checkBox(tag)->setChecked(settingOfTag(m_setup, tag) != 0);
+    // A stored value out of the box's range is brought into it, setting included, so that the
+    // number shown is the one searched with and saved.
+    m_setup.HitNumValue = std::clamp(m_setup.HitNumValue, kHitNumMin, kHitNumMax);
     const QSignalBlocker blocker(m_hitNum);
     m_hitNum->setValue(m_setup.HitNumValue);
     if (m_setup.ViewStyle == kViewStyleList)
@@ -129,6 +139,20 @@ void TOptionsPage::OnlyShowFolderCheckBoxClick(QCheckBox *box)
 void TOptionsPage::HitNumCSpinEditChange(int value)
 {
     m_setup.HitNumValue = value;
+}
+
+void TOptionsPage::ProxyButtonClick()
+{
+    try {
+        TProxyForm form(m_setup, CodePage::programDefault(), window());
+        form.setFont(window()->font());
+        form.exec();
+        if (form.isConfirmed())
+            emit proxyConfirmed();
+    } catch (const std::exception &error) {
+        // A code page named in the environment that cannot be opened.
+        MsgBox(this, error.what(), mkError);
+    }
 }
 
 } // namespace veltrano

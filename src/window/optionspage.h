@@ -15,8 +15,9 @@ struct TSetupInfo;
 
 // The page "條件選項": the seven option boxes (Tags 1 to 7), the minimum-hits number box, the
 // view buttons "清單" and "詳細資料", and the buttons "字型" and "代理伺服器". Every box writes
-// its setting as soon as it changes; the view buttons and the two push buttons are announced
-// by signals for the window to act on.
+// its setting as soon as it changes; the view buttons and the font button are announced by
+// signals for the window to act on. The proxy button opens the connection settings on the
+// settings record and announces only a confirmed change.
 class TOptionsPage : public QWidget
 {
     Q_OBJECT
@@ -37,12 +38,15 @@ public:
     // Writes the box's state into the setting its Tag names.
     void OnlyShowFolderCheckBoxClick(QCheckBox *box);
     void HitNumCSpinEditChange(int value);
+    // Opens the connection settings with the window's font.
+    void ProxyButtonClick();
 
 signals:
     // 2 for "清單", 3 for "詳細資料".
     void viewStyleChosen(int style);
     void fontClicked();
-    void proxyClicked();
+    // The connection settings were confirmed (and stored in the record).
+    void proxyConfirmed();
 
 private:
     void createBoxes();

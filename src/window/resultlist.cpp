@@ -1,5 +1,6 @@
 #include "window/resultlist.h"
 
+#include <algorithm>
 #include <array>
 
 #include "util/datetime.h"
@@ -43,6 +44,10 @@ ResultIntake::ResultIntake(TEnhListView *list, TImageList &images, TExtList &ext
     , m_images(images)
     , m_extList(extList)
 {
+    // Rows staged just after a showing must not wait for the next batch, which may be long
+    // in coming while the worker reads a large node.
+    m_pending.setSingleShot(true);
+    QObject::connect(&m_pending, &QTimer::timeout, list, [this] { flush(); });
 }
 
 void ResultIntake::addHit(const TItemData &item, std::string_view nodeName, std::string_view nodeKey,
@@ -70,12 +75,17 @@ void ResultIntake::addHit(const TItemData &item, std::string_view nodeName, std:
 
 void ResultIntake::flushIfDue()
 {
-    if (!m_sinceFlush.isValid() || m_sinceFlush.hasExpired(100))
+    if (!m_sinceFlush.isValid() || m_sinceFlush.hasExpired(kShowEveryMs)) {
         flush();
+        return;
+    }
+    if (!m_pending.isActive())
+        m_pending.start(int(std::max<qint64>(kShowEveryMs - m_sinceFlush.elapsed(), 0)));
 }
 
 void ResultIntake::flush()
 {
+    m_pending.stop();
     m_list->model()->flush();
     m_sinceFlush.start();
 }

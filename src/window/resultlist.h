@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include <QElapsedTimer>
+#include <QTimer>
 
 #include "cache/indexscan.h"
 #include "util/codepage.h"
@@ -36,7 +37,7 @@ void setupResultList(TEnhListView *list, const TImageList *images);
 
 // Turns hits into result rows. Rows are staged one hit at a time and shown together: a view
 // lays out all its rows again after every insertion, so while hits pour in they are shown at
-// most every 100 ms, and at once when the search ends.
+// most every 100 ms, at the latest 100 ms after they came, and at once when the search ends.
 class ResultIntake
 {
 public:
@@ -46,14 +47,17 @@ public:
     // item.Name is the hit's full path in the cache's code page.
     void addHit(const TItemData &item, std::string_view nodeName, std::string_view nodeKey,
                 const CodePage &cp);
-    // Shows the staged rows when the last showing is 100 ms old.
+    // Shows the staged rows when the last showing is 100 ms old, else when it will be.
     void flushIfDue();
     void flush();
     // Rows in the list, shown or staged.
     int rowCount() const;
 
 private:
+    static constexpr qint64 kShowEveryMs = 100;
+
     QElapsedTimer m_sinceFlush;
+    QTimer m_pending;
     TEnhListView *m_list;
     TImageList &m_images;
     TExtList &m_extList;

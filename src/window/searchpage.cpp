@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QFrame>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -37,6 +38,25 @@ TSearchPage::TSearchPage(const TImageList *locationImages, QWidget *parent)
     createRows();
     createLocation();
     setStartValues();
+    // A default button acts only in dialogs; here the boxes themselves hand Enter on.
+    installEventFilter(this);
+    for (QWidget *child : findChildren<QWidget *>()) {
+        if (child->window() == this) // not the drop-downs, which take their Enter themselves
+            child->installEventFilter(this);
+    }
+}
+
+bool TSearchPage::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
+                && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            emit searchRequested();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TSearchPage::createRows()

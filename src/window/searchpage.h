@@ -21,7 +21,8 @@ class TWhereComboBox;
 
 // The page "名稱及位置": three condition rows (row 1 field, operator and key; rows 2 and 3 also
 // a logic word), the button "更多" that offers row 2, and the search location box. The page
-// shows and hides rows 2 and 3 as their logic words say; it knows nothing of searching.
+// shows and hides rows 2 and 3 as their logic words say; it knows nothing of searching beyond
+// announcing Enter.
 class TSearchPage : public QWidget
 {
     Q_OBJECT
@@ -56,6 +57,13 @@ public:
     void BitBtn4Click();
     void Logic2ComboBoxChange();
     void Logic3ComboBoxChange();
+
+signals:
+    // Enter was pressed anywhere on the page: the window searches, as its 搜尋 button does.
+    void searchRequested();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void createRows();

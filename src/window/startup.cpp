@@ -8,6 +8,7 @@
 #include "store/setupinfo.h"
 #include "util/programfolder.h"
 #include "util/sysinfo.h"
+#include "window/application.h"
 #include "window/mainform.h"
 
 namespace veltrano {
@@ -28,6 +29,7 @@ int runProgram(QApplication &app, const std::function<void(TMainForm &)> &shown)
 {
     const std::string folder = programFolder();
     const SetupEnvironment environment = SetupEnvironment::current();
+    loadQtTranslations(app);
     QApplication::setApplicationName(QStringLiteral("Veltrano"));
     QApplication::setApplicationDisplayName(QStringLiteral("Veltrano"));
     // Only the help file's name is ours; F1 has nothing to open until one is placed beside us.

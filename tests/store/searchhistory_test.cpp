@@ -302,3 +302,25 @@ TEST(SearchHistoryFiles, SavingAnEmptyHistoryRemovesTheFile)
     saveSearchHistory(history, dir.path(), big5());
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "SEARCH.HIS"));
 }
+
+TEST(SearchHistoryFiles, WindowTextsConvertAtTheFilesAndWhatBig5CannotHoldIsLeftOut)
+{
+    const CodePage utf8("UTF-8");
+    SearchHistory typed;
+    const auto utf8Search = [](const std::string &text) {
+        return ConditionRowTexts {{{"", "檔名", "包含", text}, {"無", "檔案大小", "大於", ""},
+                                   {"無", "修改日期", "大於", ""}}};
+    };
+    recordSearch(typed, utf8Search("許功蓋"), stamp(1), utf8);
+    recordSearch(typed, utf8Search("们"), stamp(2), utf8); // no Big5 code
+    ASSERT_EQ(typed.recentTexts[0], (std::vector<std::string> {"们", "許功蓋"}));
+
+    const SearchHistory files = historyFromUtf8(typed, big5());
+    EXPECT_EQ(files.recentTexts[0], std::vector<std::string> {b5("許功蓋")});
+    ASSERT_EQ(files.entries.size(), 1u);
+    EXPECT_EQ(files.entries[0].Command, b5("檔名,包含,許功蓋;無,檔案大小,大於,;無,修改日期,大於,"));
+
+    const SearchHistory back = historyToUtf8(files, big5());
+    EXPECT_EQ(back.recentTexts[0], std::vector<std::string> {"許功蓋"});
+    EXPECT_EQ(back.entries[0], typed.entries[1]);
+}

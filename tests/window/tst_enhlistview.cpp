@@ -1,9 +1,11 @@
 #include <QAbstractItemModelTester>
+#include <QApplication>
 #include <QHeaderView>
 #include <QListView>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolTip>
 #include <QTreeView>
 
 #include "support/tempdir.h"
@@ -35,7 +37,24 @@ std::vector<std::string> column(const TEnhListView &list, int cell)
 
 void threeColumns(TEnhListView &list)
 {
-    list.setColumns({{QStringLiteral("a"), 50}, {QStringLiteral("b"), 60}, {QStringLiteral("c"), 70}}, 1);
+    list.setColumns(
+            {{QStringLiteral("a"), 50}, {QStringLiteral("b"), 60}, {QStringLiteral("c"), 70}}, 1);
+}
+
+// A user's click in the middle of a header section.
+void clickHeader(TEnhListView &list, int column)
+{
+    QHeaderView *header = list.header();
+    const QPoint middle(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
+            header->viewport()->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, middle);
+}
+
+void showList(TEnhListView &list)
+{
+    list.resize(300, 200);
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
 }
 
 } // namespace
@@ -58,10 +77,11 @@ private slots:
     void modelKeepsItsContractWhileRowsComeAndGo()
     {
         TEnhListView list;
-        QAbstractItemModelTester tester(list.model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester tester(
+                list.model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         threeColumns(list);
         fill(list, {{"x", "2", "", "hidden"}, {"y", "1"}});
-        list.model()->insertRowAt(0, 1, std::vector<std::string_view> {"top"});
+        list.model()->insertRowAt(0, 1, std::vector<std::string_view>{"top"});
         QCOMPARE(list.model()->rowCount(), 3);
         QCOMPARE(list.model()->cell(0, 0), "top");
         QCOMPARE(list.model()->cell(1, 3), "hidden"); // hidden cells are kept, not shown
@@ -79,7 +99,7 @@ private slots:
         QSignalSpy inserted(list.model(), &QAbstractItemModel::rowsInserted);
         for (int i = 0; i < 500; ++i) {
             const std::string text = std::to_string(i);
-            list.model()->stage(0, std::vector<std::string_view> {text});
+            list.model()->stage(0, std::vector<std::string_view>{text});
         }
         QCOMPARE(list.model()->rowCount(), 0);
         list.model()->flush();
@@ -96,7 +116,7 @@ private slots:
         for (int i = 0; i < 3000; ++i)
             values.push_back("folder" + std::to_string(i % 7) + std::string(i % 50, 'x'));
         for (const std::string &value : values)
-            list.model()->stage(0, std::vector<std::string_view> {value});
+            list.model()->stage(0, std::vector<std::string_view>{value});
         list.model()->flush();
         for (int i = 0; i < 3000; ++i)
             QCOMPARE(list.model()->cell(i, 0), values[size_t(i)]);
@@ -108,26 +128,33 @@ private slots:
         threeColumns(list);
         list.AutoColumnSort = acsSortToggle;
         fill(list, {{"b", "10"}, {"a", "9"}, {"c", "100"}});
-        list.ColClick(1);
-        QCOMPARE(column(list, 1), (std::vector<std::string> {"9", "10", "100"}));
-        list.ColClick(1);
-        QCOMPARE(column(list, 1), (std::vector<std::string> {"100", "10", "9"}));
-        list.ColClick(0);
+        showList(list);
+        QSignalSpy clicked(&list, &TEnhListView::columnClicked);
+        clickHeader(list, 1);
+        QCOMPARE(column(list, 1), (std::vector<std::string>{"9", "10", "100"}));
+        clickHeader(list, 1);
+        QCOMPARE(column(list, 1), (std::vector<std::string>{"100", "10", "9"}));
+        QVERIFY(!list.sortAscending());
+        clickHeader(list, 0);
+        QCOMPARE(clicked.count(), 3);
         QVERIFY(list.sortAscending());
-        QCOMPARE(column(list, 0), (std::vector<std::string> {"a", "b", "c"}));
+        QCOMPARE(column(list, 0), (std::vector<std::string>{"a", "b", "c"}));
     }
 
     void smartComparisonReadsNumbersDatesAndText_data()
     {
         QTest::addColumn<QStringList>("cells");
         QTest::addColumn<QStringList>("sorted");
-        QTest::newRow("numbers") << QStringList {"10", "9", "1,234", "999"}
-                                 << QStringList {"9", "10", "999", "1,234"};
-        QTest::newRow("number and unit") << QStringList {"20 KB", "3 KB"} << QStringList {"3 KB", "20 KB"};
-        QTest::newRow("dates") << QStringList {"2001/02/03 10:00:00", "1999/12/31 23:59:59", "2001/02/03"}
-                               << QStringList {"1999/12/31 23:59:59", "2001/02/03", "2001/02/03 10:00:00"};
-        QTest::newRow("dates and words") << QStringList {"zz", "2001/02/03", "aa"}
-                                         << QStringList {"2001/02/03", "aa", "zz"};
+        QTest::newRow("numbers") << QStringList{"10", "9", "1,234", "999"}
+                                 << QStringList{"9", "10", "999", "1,234"};
+        QTest::newRow("number and unit")
+                << QStringList{"20 KB", "3 KB"} << QStringList{"3 KB", "20 KB"};
+        QTest::newRow("dates") << QStringList{"2001/02/03 10:00:00", "1999/12/31 23:59:59",
+                "2001/02/03"}
+                               << QStringList{"1999/12/31 23:59:59", "2001/02/03",
+                                          "2001/02/03 10:00:00"};
+        QTest::newRow("dates and words")
+                << QStringList{"zz", "2001/02/03", "aa"} << QStringList{"2001/02/03", "aa", "zz"};
     }
 
     void smartComparisonReadsNumbersDatesAndText()
@@ -139,7 +166,8 @@ private slots:
         list.AutoColumnSort = acsSort;
         for (const QString &cell : cells)
             fill(list, {{cell.toStdString()}});
-        list.ColClick(0);
+        showList(list);
+        clickHeader(list, 0);
         QStringList shown;
         for (const std::string &text : column(list, 0))
             shown << QString::fromStdString(text);
@@ -152,7 +180,8 @@ private slots:
         threeColumns(list);
         list.AutoColumnSort = acsSortToggle;
         int calls = 0;
-        list.OnSortItems = [&](const TEnhListModel &, RowId, RowId, int sortColumn, TSortAs &as, int &result) {
+        list.OnSortItems = [&](const TEnhListModel &, RowId, RowId, int sortColumn, TSortAs &as,
+                                   int &result) {
             ++calls;
             if (sortColumn == 0)
                 as = saNumeric;
@@ -161,13 +190,16 @@ private slots:
             else
                 result = 0; // caption: keep the order
         };
-        fill(list, {{"x", "10", "2000/01/02"}, {"y", "9", "1999/05/06"}, {"z", "abc", "2000/01/01"}});
-        list.ColClick(1);
-        QCOMPARE(column(list, 1), (std::vector<std::string> {"abc", "9", "10"})); // text counts as 0
-        list.ColClick(2);
-        QCOMPARE(column(list, 2), (std::vector<std::string> {"1999/05/06", "2000/01/01", "2000/01/02"}));
-        list.ColClick(0);
-        QCOMPARE(column(list, 0), (std::vector<std::string> {"y", "z", "x"}));
+        fill(list,
+                {{"x", "10", "2000/01/02"}, {"y", "9", "1999/05/06"}, {"z", "abc", "2000/01/01"}});
+        showList(list);
+        clickHeader(list, 1);
+        QCOMPARE(column(list, 1), (std::vector<std::string>{"abc", "9", "10"})); // text counts as 0
+        clickHeader(list, 2);
+        QCOMPARE(column(list, 2),
+                (std::vector<std::string>{"1999/05/06", "2000/01/01", "2000/01/02"}));
+        clickHeader(list, 0);
+        QCOMPARE(column(list, 0), (std::vector<std::string>{"y", "z", "x"}));
         QVERIFY(calls > 0);
     }
 
@@ -179,14 +211,14 @@ private slots:
         list.Loaded(); // no saved settings: column 0 ascending
         QCOMPARE(list.sortColumn(), 0);
         fill(list, {{"b"}, {"a"}});
-        QCOMPARE(column(list, 0), (std::vector<std::string> {"b", "a"})); // no automatic resort
+        QCOMPARE(column(list, 0), (std::vector<std::string>{"b", "a"})); // no automatic resort
         list.BeginUpdate();
         list.BeginUpdate();
         list.Resort();
         list.EndUpdate();
-        QCOMPARE(column(list, 0), (std::vector<std::string> {"b", "a"}));
+        QCOMPARE(column(list, 0), (std::vector<std::string>{"b", "a"}));
         list.EndUpdate();
-        QCOMPARE(column(list, 0), (std::vector<std::string> {"a", "b"}));
+        QCOMPARE(column(list, 0), (std::vector<std::string>{"a", "b"}));
         list.EndUpdate(); // never below zero
     }
 
@@ -196,9 +228,10 @@ private slots:
         threeColumns(list);
         list.AutoColumnSort = acsSort;
         fill(list, {{"c"}, {"a"}, {"b"}});
+        showList(list);
         list.selectRow(0); // "c"
-        list.ColClick(0);
-        QCOMPARE(list.selectedRows(), std::vector<int> {2});
+        clickHeader(list, 0);
+        QCOMPARE(list.selectedRows(), std::vector<int>{2});
     }
 
     void settingsAreStoredAndRestored()
@@ -211,8 +244,9 @@ private slots:
             list.SaveSettings.RegistryKey = kKey;
             list.Loaded();
             list.setColumnWidth(1, 33);
-            list.ColClick(2);
-            list.ColClick(2);
+            showList(list);
+            clickHeader(list, 2);
+            clickHeader(list, 2);
             list.setViewStyle(2);
         }
         const auto store = openUserStore(kKey);
@@ -261,6 +295,25 @@ private slots:
         negative.SaveSettings.RegistryKey = kKey;
         negative.Loaded();
         QCOMPARE(negative.sortColumn(), 0);
+    }
+
+    void clippedCellsTellTheirWholeText()
+    {
+        TEnhListView list;
+        threeColumns(list);
+        list.setShowClippedTips(true);
+        const QString whole(80, u'w');
+        fill(list, {{"short", whole.toStdString()}});
+        showList(list);
+        auto tipAt = [&](int cell) {
+            QTreeView *view = list.reportView();
+            const QPoint at = view->visualRect(list.model()->index(0, cell)).center();
+            QHelpEvent hover(QEvent::ToolTip, at, view->viewport()->mapToGlobal(at));
+            QApplication::sendEvent(view->viewport(), &hover);
+            return QToolTip::isVisible() ? QToolTip::text() : QString();
+        };
+        QCOMPARE(tipAt(0), QString()); // fits: no tip
+        QCOMPARE(tipAt(1), whole);
     }
 
     void reversedArrowsSwapThePictures()

@@ -1,6 +1,8 @@
 #include <thread>
 
 #include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
@@ -12,6 +14,7 @@
 #include "widgets/msgbox.h"
 #include "widgets/possaver.h"
 #include "widgets/userstore.h"
+#include "window/application.h"
 #include "window/mainform.h"
 #include "window/startup.h"
 
@@ -125,6 +128,32 @@ private slots:
         QCOMPARE(m_boxes[0].title, std::string("資訊"));
         QCOMPARE(m_boxes[1].title, std::string("錯誤"));
         QCOMPARE(m_boxes[2].title, std::string("詢問"));
+    }
+
+    void realBoxShowsItsTextAsTypedWithQtsChineseButtons()
+    {
+        QVERIFY2(loadQtTranslations(*qApp), "qt6-translations-l10n is not installed");
+        const MsgBoxPresenter recording = setMsgBoxPresenter({});
+        QString shown;
+        QString ok;
+        Qt::TextFormat format = Qt::AutoText;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            shown = box->text();
+            format = box->textFormat();
+            ok = box->button(QMessageBox::Ok)->text();
+            QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+        });
+        poll.start(10);
+        const int answer = MsgBox(nullptr, "<b>a</b> & <i>.txt", mkError);
+        setMsgBoxPresenter(recording);
+        QCOMPARE(answer, kIdOk);
+        QCOMPARE(format, Qt::PlainText);
+        QCOMPARE(shown, QStringLiteral("<b>a</b> & <i>.txt"));
+        QVERIFY2(ok.contains(QStringLiteral("確定")), qPrintable(ok));
     }
 
     void aWorkerThreadsBoxIsShownOnTheWindowThread()

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QApplication>
+
+namespace veltrano {
+
+// The program's application object. It is the last stop for a failure that a handler did not
+// catch: instead of ending the program, the failure's text is shown in an error box and the
+// window goes on. It also makes Qt's own dialogs and buttons speak the window's language.
+class TApplication : public QApplication
+{
+    Q_OBJECT
+
+public:
+    TApplication(int &argc, char **argv);
+
+    bool notify(QObject *receiver, QEvent *event) override;
+};
+
+// Loads Qt's Traditional Chinese texts for its standard dialogs and buttons (OK, Cancel, Yes,
+// No), when they are installed. Returns whether they were found.
+bool loadQtTranslations(QCoreApplication &app);
+
+} // namespace veltrano
