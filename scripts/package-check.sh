@@ -32,9 +32,9 @@ before=$(mktemp) && installed >"$before"
 home=$(mktemp -d)
 cleanup() {
     $SUDO apt-get purge -y -qq veltrano >/dev/null || true
-    # Packages that came in for veltrano alone go too; nothing else may go with them.
+    # Packages that came in as veltrano's dependencies go too; nothing else may go with them.
     local added
-    added=$(installed | comm -13 "$before" - | tr '\n' ' ')
+    added=$(installed | comm -13 "$before" - | comm -12 - <(apt-mark showauto | sort) | tr '\n' ' ')
     if [ -n "$added" ]; then
         if $SUDO apt-get -s purge $added | awk '/^Purg/ { print $2 }' | sort | comm -13 <(tr ' ' '\n' <<<"$added" | sort) - | grep -q .; then
             echo "left installed (other packages need them): $added" >&2
