@@ -292,8 +292,10 @@ FtpSession::Step FtpSession::retr(const std::string &argument)
     t.offset = m_rest;
     if (t.offset > t.size)
         return reply(554, "Restart offset beyond the end of the file");
-    return startTransfer(
-            std::move(t), fmt::format("Opening data connection ({} bytes)", t.size - t.offset));
+    // The whole file's size, also on a resume: a client that kept the first bytes checks that
+    // the size less what it kept arrived, and so notices a file that changed in between.
+    const uint64_t size = t.size;
+    return startTransfer(std::move(t), fmt::format("Opening data connection ({} bytes)", size));
 }
 
 FtpSession::Step FtpSession::size(const std::string &argument, bool mdtm)
