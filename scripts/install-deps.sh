@@ -13,6 +13,7 @@ packages=(
     libcrypt-dev   # crypt(3) of libxcrypt: the search server's password hashes
     clang-14 libclang-rt-14-dev libfuzzer-14-dev # the fuzz targets: clang++ with libFuzzer
     samba smbclient libsmbclient-dev   # collecting over SMB, and the smbd its tests start
+    help2man dpkg-dev file desktop-file-utils appstream lintian   # the .deb, its manual pages and its checks
 )
 
 missing=()

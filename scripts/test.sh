@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything and runs the whole test suite: a Release build with every layer, then the
-# engine's tests again under AddressSanitizer and UndefinedBehaviorSanitizer, and the search
-# worker's tests, which run several threads, under ThreadSanitizer; last, every fuzz target for a
-# short fixed time over its kept inputs and new ones.
+# Builds everything and runs the whole test suite: a Release build with every layer and its .deb
+# (installed, tried and removed again), then the engine's tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and the search worker's tests, which run several threads, under
+# ThreadSanitizer; last, every fuzz target for a short fixed time over its kept inputs and new ones.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,6 +15,7 @@ export CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_BASEDIR=$PWD
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build/release -j "$jobs"
 ctest --test-dir build/release --output-on-failure -j "$jobs"
+scripts/package-check.sh build/release
 
 cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELTRANO_SANITIZE=ON \
     -DVELTRANO_WITH_QT=OFF -DVELTRANO_BENCH=OFF
