@@ -54,7 +54,7 @@ private slots:
         QVERIFY(formats.contains(QStringLiteral("text/plain")));
         QCOMPARE(urls.size(), 2);
         QCOMPARE(urls[0].toString(QUrl::FullyEncoded),
-                QStringLiteral("smb://PC1/%E5%85%B1%E7%94%A8/a%20b.txt"));
+                QStringLiteral("smb://pc1/%E5%85%B1%E7%94%A8/a%20b.txt"));
         QCOMPARE(dropped.size(), result == drDropCopy ? 1 : 0);
     }
 
@@ -89,7 +89,8 @@ private slots:
         QCOMPARE(drops.size(), 1);
         QCOMPARE(drops[0][0].value<TDragType>(), dtCopy);
         QCOMPARE(drops[0][1].toPoint(), QPoint(40, 60));
-        QCOMPARE(target.Files(), QStringList({chinese, QStringLiteral("smb://PC1/s/b.txt")}));
+        // Host names come back in lower case, as URLs write them.
+        QCOMPARE(target.Files(), QStringList({chinese, QStringLiteral("smb://pc1/s/b.txt")}));
 
         QCOMPARE(TDropFileTarget::effectFor(
                          Qt::ShiftModifier | Qt::ControlModifier, dtCopy | dtLink),
