@@ -49,21 +49,19 @@ protected:
         QRect content = rect.adjusted(2, 2, -2, -2);
         if (pressed)
             content.translate(1, 1);
-        const QString caption =
-                model() ? model()->headerData(section, Qt::Horizontal).toString() : QString();
-        const auto alignment = Qt::Alignment(model()
-                        ? model()->headerData(section, Qt::Horizontal, Qt::TextAlignmentRole)
-                                  .toInt()
-                        : int(Qt::AlignLeft));
+        const QString caption = model() ? model()->headerData(section, Qt::Horizontal).toString() : QString();
+        const auto alignment = Qt::Alignment(
+            model() ? model()->headerData(section, Qt::Horizontal, Qt::TextAlignmentRole).toInt()
+                    : int(Qt::AlignLeft));
         const bool right = alignment & Qt::AlignRight;
         QRect textRect = content.adjusted(4, 0, -4, 0);
         if (pressed)
             textRect.translate(1, 1);
 
         const bool arrowHere = m_list->showSortArrows() && m_list->AutoColumnSort != acsNoSort
-                && m_list->sortColumn() == section;
-        const QPixmap arrow =
-                m_list->sortAscending() ? m_list->ascendingArrow() : m_list->descendingArrow();
+                            && m_list->sortColumn() == section;
+        const QPixmap arrow = m_list->sortAscending() ? m_list->ascendingArrow()
+                                                      : m_list->descendingArrow();
         if (arrowHere && !arrow.isNull() && arrow.width() + 8 < textRect.width()) {
             const int reserve = arrow.width() + 8;
             const QFontMetrics metrics(font());
@@ -79,14 +77,12 @@ protected:
                                 : textRect.left() + textWidth + 8;
             if (x >= content.left() && x + arrow.width() <= content.right())
                 painter->drawPixmap(x, y, arrow);
-            painter->drawText(textRect,
-                    int((right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter), shown);
+            painter->drawText(textRect, int((right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter),
+                              shown);
             return;
         }
-        const QString shown =
-                QFontMetrics(font()).elidedText(caption, Qt::ElideRight, textRect.width());
-        painter->drawText(
-                textRect, int((right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter), shown);
+        const QString shown = QFontMetrics(font()).elidedText(caption, Qt::ElideRight, textRect.width());
+        painter->drawText(textRect, int((right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter), shown);
     }
 
     void mousePressEvent(QMouseEvent *event) override
@@ -146,10 +142,9 @@ TEnhListView::TEnhListView(QWidget *parent)
     m_report->viewport()->installEventFilter(this);
     connect(m_header, &QHeaderView::sectionClicked, this, &TEnhListView::ColClick);
     for (QAbstractItemView *view : {static_cast<QAbstractItemView *>(m_report),
-                 static_cast<QAbstractItemView *>(m_list)}) {
-        connect(view, &QAbstractItemView::activated, this, [this](const QModelIndex &index) {
-            emit rowActivated(index.row());
-        });
+                                    static_cast<QAbstractItemView *>(m_list)}) {
+        connect(view, &QAbstractItemView::activated, this,
+                [this](const QModelIndex &index) { emit rowActivated(index.row()); });
     }
 }
 
@@ -162,8 +157,8 @@ TEnhListView::~TEnhListView()
     }
 }
 
-void TEnhListView::setColumns(
-        std::vector<TEnhListModel::Column> columns, int hiddenCells, std::vector<bool> hiddenPooled)
+void TEnhListView::setColumns(std::vector<TEnhListModel::Column> columns, int hiddenCells,
+                              std::vector<bool> hiddenPooled)
 {
     const auto shown = columns;
     m_model->setColumns(std::move(columns), hiddenCells, std::move(hiddenPooled));
@@ -198,8 +193,7 @@ void TEnhListView::setNoColumnResize(bool locked)
 
 void TEnhListView::setMultiSelect(bool multi)
 {
-    const auto mode =
-            multi ? QAbstractItemView::ExtendedSelection : QAbstractItemView::SingleSelection;
+    const auto mode = multi ? QAbstractItemView::ExtendedSelection : QAbstractItemView::SingleSelection;
     m_report->setSelectionMode(mode);
     m_list->setSelectionMode(mode);
 }
@@ -270,7 +264,7 @@ void TEnhListView::Resort()
 {
     m_resortPending = true;
     const bool nothingToSortBy = AutoColumnSort == acsNoSort || m_lastColumnClicked < 0
-            || m_lastColumnClicked >= m_model->columnCount();
+                              || m_lastColumnClicked >= m_model->columnCount();
     if (nothingToSortBy && !OnSortItems)
         return;
     if (m_updateCount > 0)
@@ -330,7 +324,7 @@ void TEnhListView::LoadSettings()
     if (SaveSettings.SaveCurrentSort) {
         const bool ascending = store->value(QStringLiteral("Sort/Ascending"), true).toBool();
         const int column = std::clamp(store->value(QStringLiteral("Sort/SortCol"), 0).toInt(), 0,
-                std::max(columns - 1, 0));
+                                      std::max(columns - 1, 0));
         BeginUpdate();
         m_currentSortAscending = ascending;
         m_lastColumnClicked = column;
@@ -387,7 +381,7 @@ void TEnhListView::selectRow(int row)
 {
     const QModelIndex index = m_model->index(row, 0);
     m_report->selectionModel()->setCurrentIndex(
-            index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 int TEnhListView::arrowSide() const
