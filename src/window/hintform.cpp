@@ -87,6 +87,8 @@ THintForm::THintForm(TImageList &images, TExtList &extList, QWidget *parent)
     m_list->AutoResort = false;
     m_list->setShowSortArrows(true);
     m_list->setViewStyle(2);
+    // ".." comes first and would set the width of every name in the list view.
+    m_list->iconView()->setUniformItemSizes(false);
     // Tool-tip colours: the hint reads as a tip that stays, not as a window of its own.
     QPalette palette = m_list->palette();
     palette.setColor(QPalette::Base, palette.color(QPalette::ToolTipBase));
@@ -316,6 +318,8 @@ void THintForm::dragSelected()
 void THintForm::N2Click()
 {
     m_list->setViewStyle(2);
+    // ".." comes first and would set the width of every name in the list view.
+    m_list->iconView()->setUniformItemSizes(false);
 }
 
 void THintForm::N3Click()
