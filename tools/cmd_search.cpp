@@ -15,6 +15,7 @@
 #include "search/compare.h"
 #include "cache/myutils.h"
 #include "search/objsearch.h"
+#include "search/resultsave.h"
 #include "store/searchrequest.h"
 #include "res/strtable.h"
 #include "util/datetime.h"
@@ -40,6 +41,8 @@ struct SearchArgs
     std::string command;
     unsigned threads = TObjSearch::DefaultScanThreads();
     std::vector<std::string> conditions;
+    std::string save;
+    std::string saveFormat = "txt";
 };
 
 std::atomic<TObjSearch *> g_running {nullptr};
@@ -288,7 +291,12 @@ int runSearch(const SearchArgs &args)
     TObjSearch search(startFolder, options.Options, options.MinHits, conds, *cp,
                       [](const std::function<void()> &call) { call(); });
     search.ScanThreads = std::max(1u, args.threads);
-    search.OnHit = [&printer](TObjSearch &sender) { printer.hit(sender); };
+    std::vector<ResultRow> saved;
+    search.OnHit = [&printer, &saved, &args, &cp](TObjSearch &sender) {
+        printer.hit(sender);
+        if (!args.save.empty())
+            saved.push_back(resultRowOf(sender.CurItem(), sender.CurNodeName(), *cp));
+    };
     search.OnEnd = [&printer](TObjSearch &sender) { printer.end(sender); };
 
     struct sigaction action {};
@@ -310,6 +318,17 @@ int runSearch(const SearchArgs &args)
     }
     if (search.Terminated())
         return kExitInterrupted;
+    if (!args.save.empty()) {
+        const ResultFileFormat form = args.saveFormat == "csv"    ? ResultFileFormat::Csv
+                                    : args.saveFormat == "utf8" ? ResultFileFormat::Utf8Text
+                                                                : ResultFileFormat::CodePageText;
+        try {
+            saveResults(args.save, saved, form, CodePage::programDefault());
+        } catch (const std::exception &e) {
+            std::cerr << args.save << ": " << e.what() << '\n';
+            return kExitUsage;
+        }
+    }
     return printer.hits() > 0 ? kExitOk : kExitFailure;
 }
 
@@ -334,6 +353,12 @@ std::function<int()> setupSearch(CLI::App &sub)
             ->check(CLI::Range(1, 64));
     sub.add_option("--command", args->command,
                    "The eleven-part search command of the history instead of CONDITION arguments");
+    sub.add_option("--save", args->save,
+                   "Also write the results to FILE as the window's 儲存結果 does (the file is replaced)");
+    sub.add_option("--save-format", args->saveFormat,
+                   "txt (fixed-width columns in the program's code page, the default), utf8 (the same "
+                   "columns in UTF-8) or csv (UTF-8, a header row)")
+            ->check(CLI::IsMember({"txt", "utf8", "csv"}));
     sub.add_option("CONDITION", args->conditions,
                    "FIELD OP KEY [LOGIC FIELD OP KEY [LOGIC FIELD OP KEY]]; FIELD: name, ext, size (KB), "
                    "date; OP: contains, equals, greater, less; LOGIC: and, or, andnot (or the window's "

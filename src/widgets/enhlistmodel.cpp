@@ -1,5 +1,8 @@
 #include "widgets/enhlistmodel.h"
 
+#include <QPainter>
+#include <QPixmap>
+
 #include <algorithm>
 #include <charconv>
 #include <memory>
@@ -274,9 +277,26 @@ void TEnhListModel::removeRowAt(int row)
     endRemoveRows();
 }
 
+int TEnhListModel::stateImage(int row) const
+{
+    const RowId id = idAt(row);
+    return id < m_states.size() ? m_states[id] : -1;
+}
+
+void TEnhListModel::setStateImage(int row, int state)
+{
+    const RowId id = idAt(row);
+    if (id >= m_states.size())
+        m_states.resize(size_t(id) + 1, -1);
+    m_states[id] = int8_t(state);
+    const QModelIndex at = index(row, 0);
+    emit dataChanged(at, at, {Qt::DecorationRole});
+}
+
 void TEnhListModel::clear()
 {
     beginResetModel();
+    m_states = {};
     m_rows.clear();
     m_order = {};
     m_shown = 0;
@@ -399,9 +419,21 @@ QVariant TEnhListModel::data(const QModelIndex &index, int role) const
         return QString::fromUtf8(text.data(), qsizetype(text.size()));
     }
     case Qt::DecorationRole:
-        if (index.column() == 0 && m_images)
-            return m_images->icon(m_rows.image(id));
-        return {};
+        if (index.column() != 0 || !m_images)
+            return {};
+        if (m_stateImages) {
+            // The mark (or its empty place) and the row's picture side by side, as one picture
+            // of double width, so that the names stay aligned.
+            QPixmap both(32, 16);
+            both.fill(Qt::transparent);
+            QPainter painter(&both);
+            if (id < m_states.size() && m_states[id] >= 0)
+                painter.drawPixmap(0, 0, m_stateImages->icon(m_states[id]).pixmap(16, 16));
+            painter.drawPixmap(16, 0, m_images->icon(m_rows.image(id)).pixmap(16, 16));
+            painter.end();
+            return QIcon(both);
+        }
+        return m_images->icon(m_rows.image(id));
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(m_columns[size_t(index.column())].alignment | Qt::AlignVCenter);
     default:

@@ -54,6 +54,11 @@ public:
     int cellCount() const { return m_rows.cellCount(); }
     // The images that rows name by index; not owned.
     void setImages(const TImageList *images) { m_images = images; }
+    // The state images drawn before a row's image (an on-line mark); not owned. A row's state
+    // is -1 (none) until it is given one.
+    void setStateImages(const TImageList *images) { m_stateImages = images; }
+    int stateImage(int row) const;
+    void setStateImage(int row, int state);
 
     // Appends a row that appears at the next flush(): callers add a batch, then flush once, so
     // views see one insertion per batch.
@@ -95,6 +100,8 @@ private:
     std::vector<RowId> m_order; // shown order; staged rows follow the first m_shown
     int m_shown = 0;
     const TImageList *m_images = nullptr;
+    const TImageList *m_stateImages = nullptr;
+    std::vector<int8_t> m_states; // by RowId; rows beyond its end have none
 };
 
 } // namespace veltrano

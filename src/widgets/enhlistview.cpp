@@ -367,10 +367,13 @@ int TEnhListView::currentRow() const
 
 std::vector<int> TEnhListView::selectedRows() const
 {
+    // The list views select the first column only, so a selected row is one with any cell
+    // selected, not one with all of them.
     std::vector<int> rows;
-    for (const QModelIndex &index : m_report->selectionModel()->selectedRows())
+    for (const QModelIndex &index : m_report->selectionModel()->selectedIndexes())
         rows.push_back(index.row());
     std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     return rows;
 }
 

@@ -4,10 +4,15 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QListView>
+#include <QMenu>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
@@ -17,14 +22,19 @@
 #include <QVBoxLayout>
 
 #include "cache/myutils.h"
+#include "net/ping.h"
+#include "search/resultsave.h"
 #include "util/error.h"
 #include "util/resstr.h"
+#include "widgets/dropfilesource.h"
 #include "widgets/enhlistview.h"
 #include "widgets/msgbox.h"
 #include "widgets/possaver.h"
 #include "window/findanimation.h"
 #include "window/fontdialog.h"
+#include "window/hintform.h"
 #include "window/historypage.h"
+#include "window/objfileoperation.h"
 #include "window/optionspage.h"
 #include "window/resultlist.h"
 #include "window/searchpage.h"
@@ -36,6 +46,10 @@ constexpr int kPageControlHeight = 178;
 constexpr int kPanelWidth = 92;
 constexpr int kMinimumListRows = 4;
 constexpr const char *kWindowKey = "\\Software\\Calderwick\\Drellmoor\\Veltrano";
+constexpr int kDragDistance = 10;
+constexpr int kHoverDistance = 10;
+// A stored echo time-out beyond this would freeze the window on every tick of the on-line walk.
+constexpr uint32_t kLongestEcho = 10000;
 
 QString qs(const std::string &text)
 {
@@ -44,7 +58,8 @@ QString qs(const std::string &text)
 
 } // namespace
 
-TMainForm::TMainForm(TSetupInfo &setup, TCommonInfo &common, std::string programFolder, QWidget *parent)
+TMainForm::TMainForm(
+        TSetupInfo &setup, TCommonInfo &common, std::string programFolder, QWidget *parent)
     : QMainWindow(parent)
     , m_setup(setup)
     , m_common(common)
@@ -59,6 +74,7 @@ TMainForm::TMainForm(TSetupInfo &setup, TCommonInfo &common, std::string program
     createPanel();
     createResultList();
     createStatusBar();
+    createResultActions();
     m_posSaver = new TFormPosSaver(this);
     m_posSaver->RegKey = kWindowKey;
     m_posSaver->DesignRes = 96;
@@ -74,6 +90,8 @@ TMainForm::~TMainForm()
     // The image lists are members and go before the child lists do; a shown window still
     // measures its rows while it is torn down.
     m_listView->setImages(nullptr);
+    m_listView->model()->setStateImages(nullptr);
+    m_hintForm->listView()->setImages(nullptr);
     m_historyPage->listView()->setImages(nullptr);
 }
 
@@ -84,6 +102,9 @@ void TMainForm::createImages()
     m_locationImages.add(QIcon(images::clock()));
     m_smallImages.add(QIcon(images::file()));
     m_smallImages.add(QIcon(images::folder()));
+    m_stateImages.add(QIcon(images::redCross()));
+    m_stateImages.add(QIcon(images::greenTick()));
+    m_stateImages.add(QIcon(images::question()));
 }
 
 void TMainForm::createPages()
@@ -181,6 +202,9 @@ void TMainForm::FormCreate()
         RadioButton2Click();
     m_searchPage->setStartValues();
     buildLocationList();
+    m_shares = TShareMapping::load(m_programFolder + "SHARES.MAP");
+    m_hintForm->CacheCodePage = CodePage::forCache(m_cacheRoot);
+    m_ping->SetTimeout(int(std::min(m_common.EchoTimeout, kLongestEcho)));
     // Searches run on this machine's cache; the remote search server comes with the transfer
     // window, so a stored remote source is not acted on yet.
     m_searching = false;
@@ -217,8 +241,7 @@ void TMainForm::keepControlsUsable()
     m_pages->setMinimumWidth(pageWidth + 8);
     const QHeaderView *header = m_listView->header();
     m_listView->setMinimumHeight(header->sizeHint().height()
-                                 + kMinimumListRows * m_listView->reportView()->fontMetrics().height() * 3 / 2
-                                 + 8);
+            + kMinimumListRows * m_listView->reportView()->fontMetrics().height() * 3 / 2 + 8);
 }
 
 QString TMainForm::statusText(int panel) const
@@ -265,8 +288,8 @@ void TMainForm::startSearch()
         return;
     }
     const std::string startFolder = m_searchPage->locationIndex() <= 0
-                                  ? m_cacheRoot
-                                  : startFolderOf(m_cacheRoot, m_searchPage->locationText());
+            ? m_cacheRoot
+            : startFolderOf(m_cacheRoot, m_searchPage->locationText());
     int32_t options = 0;
     int32_t minHits = 0;
     if (m_setup.OnlyShowFolder)
@@ -298,18 +321,18 @@ void TMainForm::startLocalSearch(const std::string &startFolder, int32_t options
     QPointer<TMainForm> self(this);
     auto synchronize = [](const std::function<void()> &call) {
         QMetaObject::invokeMethod(
-            qApp,
-            [&call] {
-                try {
-                    call();
-                } catch (...) {
-                    // A handler's failure must not reach the event loop; the search goes on.
-                }
-            },
-            Qt::BlockingQueuedConnection);
+                qApp,
+                [&call] {
+                    try {
+                        call();
+                    } catch (...) {
+                        // A handler's failure must not reach the event loop; the search goes on.
+                    }
+                },
+                Qt::BlockingQueuedConnection);
     };
-    auto worker = std::make_unique<TObjSearch>(startFolder, options, minHits, m_conds,
-                                               CodePage::forCache(m_cacheRoot), synchronize);
+    auto worker = std::make_unique<TObjSearch>(
+            startFolder, options, minHits, m_conds, CodePage::forCache(m_cacheRoot), synchronize);
     worker->ScanThreads = m_scanThreads;
     worker->OnHits = [self](TObjSearch &sender, const std::vector<TObjSearch::THit> &hits) {
         if (self)
@@ -339,7 +362,7 @@ void TMainForm::OnHits(TObjSearch &sender, const std::vector<TObjSearch::THit> &
 void TMainForm::OnNode(TObjSearch &sender)
 {
     m_panel1->setText(qs(FmtResStr(kStrFiles, std::to_string(sender.FileCount()))
-                         + FmtResStr(kStrFolders, std::to_string(sender.FolderCount()))));
+            + FmtResStr(kStrFolders, std::to_string(sender.FolderCount()))));
 }
 
 void TMainForm::OnEnd(TObjSearch &)
@@ -348,7 +371,8 @@ void TMainForm::OnEnd(TObjSearch &)
     m_animate->setActive(false);
     m_searching = false;
     m_worker = nullptr;
-    m_panel0->setText(qs(FmtResStr(kStrItemsFoundTotal, std::to_string(m_listView->model()->count()))));
+    m_panel0->setText(
+            qs(FmtResStr(kStrItemsFoundTotal, std::to_string(m_listView->model()->count()))));
     emit searchEnded();
 }
 
@@ -364,6 +388,9 @@ void TMainForm::BitBtn2Click()
 
 void TMainForm::BitBtn3Click()
 {
+    // The hint's row is gone with the rest; ids of new rows start again.
+    ++m_listGeneration;
+    m_hintForm->forgetItem();
     m_listView->BeginUpdate();
     m_listView->model()->clear();
     m_listView->EndUpdate();
@@ -397,7 +424,7 @@ void TMainForm::FontDialogApply()
 {
     // A face whose name the settings file cannot hold is used but not stored.
     const std::optional<std::string> name =
-        m_programCodePage.fromUtf8(m_fontDialog->chosenFamily().toStdString());
+            m_programCodePage.fromUtf8(m_fontDialog->chosenFamily().toStdString());
     if (name)
         copyText(m_setup.FontName, *name, m_programCodePage);
     if (m_fontDialog->chosenSize() > 0)
@@ -429,6 +456,399 @@ void TMainForm::closeEvent(QCloseEvent *event)
         }
     }
     event->accept();
+}
+
+} // namespace veltrano
+
+namespace veltrano {
+namespace {
+
+// A result key names the node's cache folder and cache name; a ";" marks a prefix that is not
+// part of it.
+std::pair<std::string, std::string> splitResultKey(std::string_view key)
+{
+    const size_t semi = key.find(';');
+    if (semi != std::string_view::npos)
+        key.remove_prefix(semi + 1);
+    const size_t slash = key.rfind('/');
+    if (slash == std::string_view::npos)
+        return {std::string(), std::string(key)};
+    return {std::string(key.substr(0, slash + 1)), std::string(key.substr(slash + 1))};
+}
+
+QString cellText(const TEnhListModel *model, int row, int column)
+{
+    const std::string_view text = model->cell(row, column);
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+} // namespace
+
+void TMainForm::createResultActions()
+{
+    m_listView->model()->setStateImages(&m_stateImages);
+    // Room for the on-line mark before each row's picture.
+    m_listView->reportView()->setIconSize(QSize(32, 16));
+
+    m_resultMenu = new QMenu(this);
+    m_resultMenu->setObjectName(QStringLiteral("ResultMenu"));
+    connect(m_resultMenu->addAction(QStringLiteral("開啟(&O)")), &QAction::triggered, this,
+            &TMainForm::O1Click);
+    m_resultMenu->addSeparator();
+    connect(m_resultMenu->addAction(QStringLiteral("開啟所在電腦")), &QAction::triggered, this,
+            &TMainForm::N7Click);
+    connect(m_resultMenu->addAction(QStringLiteral("開啟所在資料夾(&F)")), &QAction::triggered,
+            this, &TMainForm::N1Click);
+    m_resultMenu->addSeparator();
+    connect(m_resultMenu->addAction(QStringLiteral("內容提示")), &QAction::triggered, this,
+            &TMainForm::N5Click);
+    m_resultMenu->addSeparator();
+    connect(m_resultMenu->addAction(QStringLiteral("儲存結果")), &QAction::triggered, this,
+            &TMainForm::N3Click);
+
+    for (QAbstractItemView *view : {static_cast<QAbstractItemView *>(m_listView->reportView()),
+                 static_cast<QAbstractItemView *>(m_listView->iconView())}) {
+        view->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(view, &QWidget::customContextMenuRequested, this, [this, view](const QPoint &at) {
+            m_resultMenu->popup(view->viewport()->mapToGlobal(at));
+        });
+        view->viewport()->installEventFilter(this);
+        view->viewport()->setMouseTracking(true);
+    }
+    connect(m_listView, &TEnhListView::rowActivated, this, [this](int) {
+        O1Click();
+    });
+
+    m_ping = new TPing(this);
+    m_ping->SetSize(56);
+    m_ping->SetTTL(64);
+    m_ping->SetFlags(0);
+    m_ping->SetTimeout(int(std::min(m_common.EchoTimeout, kLongestEcho)));
+
+    m_dropSource = new TDropFileSource(this);
+    m_dropSource->Dragtypes = dtCopy;
+    m_dropSource->UrlOf = [this](const QString &path) {
+        return m_shares.urlFor(path);
+    };
+
+    m_hintForm = new THintForm(m_smallImages, m_extList, this);
+    m_hintForm->CheckNode = [this](const std::string &key, const QString &folder) {
+        return checkNode(key, folder);
+    };
+    m_hintForm->OpenPath = [this](const QString &path) {
+        openPath(path);
+        waitCursorBriefly();
+    };
+    m_hintForm->DragPaths = [this](const QStringList &paths) {
+        dragPaths(paths);
+    };
+
+    m_pingTimer.setInterval(500);
+    connect(&m_pingTimer, &QTimer::timeout, this, [this] {
+        try {
+            PingTimerTimer();
+        } catch (...) { }
+    });
+    m_pingTimer.start();
+    m_hintTimer.setInterval(250);
+    m_hintTimer.setSingleShot(true);
+    connect(&m_hintTimer, &QTimer::timeout, this, [this] {
+        try {
+            HintTimerTimer();
+        } catch (...) { }
+    });
+}
+
+int TMainForm::echo(const std::string &address)
+{
+    if (m_echo)
+        return m_echo(address);
+    m_ping->SetAddress(address);
+    return m_ping->Ping();
+}
+
+bool TMainForm::checkNode(const std::string &resultKey, const QString &folder)
+{
+    const auto [nodeFolder, nodeName] = splitResultKey(resultKey);
+    const CodePage cp = CodePage::forCache(m_cacheRoot);
+    TNodeData node;
+    node.Folder = nodeFolder;
+    node.CacheName = cp.fromUtf8Lossy(nodeName);
+    node.Position = -1;
+    try {
+        LoadNode(node, cp);
+    } catch (const std::exception &) {
+        // The cache has changed since the search: the row leads nowhere, and says nothing.
+        return false;
+    }
+    if (node.AddrKind == kAddrKindPingable && node.has(nkIndexed) && echo(node.Address) == 0) {
+        QApplication::restoreOverrideCursor();
+        MsgBox(this, FmtResStr(kStrNoResponse, folder.toStdString()), mkError);
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        return false;
+    }
+    return true;
+}
+
+void TMainForm::openPath(const QString &path)
+{
+    const QUrl url = m_shares.urlFor(path);
+    if (url.isEmpty()) {
+        // A drive of the machine the cache was collected on: nothing here answers to it.
+        MsgBox(this, path.toStdString() + "\r\n" + ErrorText(ENOENT), mkError);
+        return;
+    }
+    TObjFileOperation::start(this, path, url);
+}
+
+void TMainForm::waitCursorBriefly()
+{
+    // The handler starts on its own thread; the hourglass says for a moment that it did.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QTimer::singleShot(200, this, [] {
+        QApplication::restoreOverrideCursor();
+    });
+}
+
+void TMainForm::O1Click()
+{
+    const std::vector<int> selected = m_listView->selectedRows();
+    if (selected.empty())
+        return;
+    const int row = selected.front();
+    const TEnhListModel *model = m_listView->model();
+    const QString folder = cellText(model, row, rcFolder);
+    const QString path = folder + cellText(model, row, rcName);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool answers = checkNode(std::string(model->cell(row, rcResultKey)), folder);
+    QApplication::restoreOverrideCursor();
+    if (!answers)
+        return;
+    openPath(path);
+    waitCursorBriefly();
+}
+
+void TMainForm::N1Click()
+{
+    const std::vector<int> selected = m_listView->selectedRows();
+    if (selected.empty())
+        return;
+    const TEnhListModel *model = m_listView->model();
+    const QString folder = cellText(model, selected.front(), rcFolder);
+    const QUrl item = m_shares.urlFor(folder + cellText(model, selected.front(), rcName));
+    // A file manager that can select the item shows where it lies; else the folder opens.
+    if (item.isLocalFile() && showItemInFileManager(item))
+        return;
+    openPath(folder);
+}
+
+void TMainForm::N7Click()
+{
+    const std::vector<int> selected = m_listView->selectedRows();
+    if (selected.empty())
+        return;
+    const QString folder = cellText(m_listView->model(), selected.front(), rcFolder);
+    if (folder.size() > 3 && folder.startsWith(QLatin1String("\\\\"))) {
+        const QString computer = folder.mid(2).section(QLatin1Char('\\'), 0, 0);
+        if (!computer.isEmpty())
+            openPath(QStringLiteral("\\\\") + computer);
+    }
+    waitCursorBriefly();
+}
+
+void TMainForm::N5Click()
+{
+    const std::vector<int> selected = m_listView->selectedRows();
+    if (selected.empty())
+        return;
+    m_hintForm->ShowContent(true, hintRowOf(selected.front()));
+}
+
+THintRow TMainForm::hintRowOf(int row) const
+{
+    const TEnhListModel *model = m_listView->model();
+    THintRow hint;
+    hint.item = (m_listGeneration << 32) | model->idAt(row);
+    hint.caption = cellText(model, row, rcName);
+    hint.folder = cellText(model, row, rcFolder);
+    hint.isFolder = model->image(row) == kFolderImage;
+    hint.resultKey = std::string(model->cell(row, rcResultKey));
+    return hint;
+}
+
+void TMainForm::N3Click()
+{
+    QFileDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("SaveResultsDialog"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setDefaultSuffix(QStringLiteral("TXT"));
+    const QStringList filters = {QStringLiteral("*.TXT (*.TXT *.txt)"),
+            QStringLiteral("UTF-8 文字 (*.txt)"), QStringLiteral("CSV (*.csv)"),
+            QStringLiteral("*.* (*)")};
+    dialog.setNameFilters(filters);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const int filter = int(filters.indexOf(dialog.selectedNameFilter()));
+    const ResultFileFormat format = filter == 1 ? ResultFileFormat::Utf8Text
+            : filter == 2                       ? ResultFileFormat::Csv
+                                                : ResultFileFormat::CodePageText;
+    const TEnhListModel *model = m_listView->model();
+    std::vector<ResultRow> rows;
+    rows.reserve(size_t(model->count()));
+    for (int row = 0; row < model->count(); ++row) {
+        ResultRow out;
+        out.name = model->cell(row, rcName);
+        out.ext = model->cell(row, rcExt);
+        out.size = model->cell(row, rcSize);
+        out.folder = model->cell(row, rcFolder);
+        out.location = model->cell(row, rcLocation);
+        out.date = model->cell(row, rcDate);
+        // Rows of the search server carry no node, no location and no date.
+        out.hasLocation = !model->cell(row, rcResultKey).empty();
+        rows.push_back(std::move(out));
+    }
+    try {
+        saveResults(dialog.selectedFiles().front().toStdString(), rows, format, m_programCodePage);
+    } catch (const std::exception &error) {
+        MsgBox(this, error.what(), mkError);
+    }
+}
+
+void TMainForm::PingTimerTimer()
+{
+    TEnhListModel *model = m_listView->model();
+    QAbstractItemView *view = m_listView->activeView();
+    if (model->count() == 0 || !view)
+        return;
+    const QRect shown = view->viewport()->rect();
+    const QModelIndex topIndex = view->indexAt(QPoint(1, 1));
+    if (!topIndex.isValid())
+        return;
+    int chosen = -1;
+    std::string nodeFolder;
+    std::string nodeName;
+    for (int row = topIndex.row(); row < model->count(); ++row) {
+        if (!view->visualRect(model->index(row, 0)).intersects(shown))
+            break;
+        if (model->stateImage(row) >= 0)
+            continue;
+        const std::string_view key = model->cell(row, rcResultKey);
+        if (key.empty())
+            continue;
+        std::tie(nodeFolder, nodeName) = splitResultKey(key);
+        if (nodeName == LastPingName) {
+            model->setStateImage(row, LastPingState);
+            continue;
+        }
+        chosen = row;
+        break;
+    }
+    if (chosen < 0)
+        return;
+    const CodePage cp = CodePage::forCache(m_cacheRoot);
+    TNodeData node;
+    node.Folder = nodeFolder;
+    node.CacheName = cp.fromUtf8Lossy(nodeName);
+    node.Position = -1;
+    try {
+        LoadNode(node, cp);
+    } catch (const std::exception &) {
+        node = TNodeData{};
+    }
+    int state = 2;
+    if (node.AddrKind == kAddrKindPingable && node.has(nkIndexed))
+        state = echo(std::to_string(AddrToNumber(node.Address))) != 0 ? 1 : 0;
+    model->setStateImage(chosen, state);
+    LastPingName = nodeName;
+    LastPingState = state;
+}
+
+void TMainForm::HintTimerTimer()
+{
+    m_hintTimer.stop();
+    QAbstractItemView *view = m_listView->activeView();
+    if (!view)
+        return;
+    // Where the pointer is now: the last move over the list, none once it has left the list.
+    if (!m_pointerInList)
+        return;
+    const QPoint at = m_lastMove;
+    if (std::abs(at.x() - m_hoverPoint.x()) >= kHoverDistance
+            || std::abs(at.y() - m_hoverPoint.y()) >= kHoverDistance)
+        return;
+    const QModelIndex index = view->indexAt(at);
+    if (index.isValid())
+        m_hintForm->ShowContent(true, hintRowOf(index.row()));
+}
+
+void TMainForm::ListViewMouseDown(const QPoint &at)
+{
+    m_pressPoint = at;
+    m_pressed = true;
+}
+
+void TMainForm::ListViewMouseMove(QMouseEvent *event, QAbstractItemView *view)
+{
+    const QPoint at = event->position().toPoint();
+    m_lastMove = at;
+    m_pointerInList = true;
+    if (m_setup.OnlineShow && !m_hintTimer.isActive()) {
+        m_hoverPoint = at;
+        m_hintTimer.start();
+    }
+    if (!m_pressed || !(event->buttons() & Qt::LeftButton))
+        return;
+    const QPoint delta = at - m_pressPoint;
+    if (std::abs(delta.x()) < kDragDistance && std::abs(delta.y()) < kDragDistance)
+        return;
+    const std::vector<int> selected = m_listView->selectedRows();
+    if (selected.empty())
+        return;
+    m_pressed = false;
+    QStringList paths;
+    const TEnhListModel *model = m_listView->model();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    for (const int row : selected) {
+        const std::string key(model->cell(row, rcResultKey));
+        if (!key.empty() && !checkNode(key, cellText(model, row, rcFolder))) {
+            QApplication::restoreOverrideCursor();
+            return;
+        }
+        paths.append(cellText(model, row, rcFolder) + cellText(model, row, rcName));
+    }
+    QApplication::restoreOverrideCursor();
+    Q_UNUSED(view);
+    dragPaths(paths);
+}
+
+void TMainForm::dragPaths(const QStringList &paths)
+{
+    m_dropSource->Files = paths;
+    m_dropSource->Execute(this);
+}
+
+bool TMainForm::eventFilter(QObject *watched, QEvent *event)
+{
+    try {
+        for (QAbstractItemView *view : {static_cast<QAbstractItemView *>(m_listView->reportView()),
+                     static_cast<QAbstractItemView *>(m_listView->iconView())}) {
+            if (watched != view->viewport())
+                continue;
+            if (event->type() == QEvent::MouseButtonPress) {
+                const auto *e = static_cast<QMouseEvent *>(event);
+                if (e->button() == Qt::LeftButton)
+                    ListViewMouseDown(e->position().toPoint());
+            } else if (event->type() == QEvent::MouseButtonRelease) {
+                m_pressed = false;
+            } else if (event->type() == QEvent::Leave) {
+                m_pointerInList = false;
+            } else if (event->type() == QEvent::MouseMove) {
+                ListViewMouseMove(static_cast<QMouseEvent *>(event), view);
+            }
+        }
+    } catch (...) { }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 } // namespace veltrano

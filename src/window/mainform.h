@@ -1,20 +1,29 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
 #include <QMainWindow>
+#include <QPoint>
+#include <QTimer>
 
-#include "store/commoninfo.h"
 #include "search/compare.h"
 #include "search/objsearch.h"
+#include "store/commoninfo.h"
 #include "store/searchhistory.h"
 #include "store/setupinfo.h"
 #include "util/codepage.h"
 #include "widgets/fileicons.h"
 #include "widgets/images.h"
+#include "window/hintform.h"
+#include "window/shellopen.h"
 
+class QAbstractItemView;
+class QAction;
+class QMouseEvent;
 class QLabel;
+class QMenu;
 class QPushButton;
 class QTabWidget;
 
@@ -24,8 +33,11 @@ class ResultIntake;
 class TAnimate;
 class TEnhListView;
 class TFontDialog;
+class TDropFileSource;
 class TFormPosSaver;
+class THintForm;
 class THistoryPage;
+class TPing;
 class TOptionsPage;
 class TSearchPage;
 
@@ -40,7 +52,7 @@ class TMainForm : public QMainWindow
 public:
     // programFolder: native, ending with '/'; the cache is its "Cache/" folder.
     TMainForm(TSetupInfo &setup, TCommonInfo &common, std::string programFolder,
-              QWidget *parent = nullptr);
+            QWidget *parent = nullptr);
     ~TMainForm() override;
 
     // Fills the window from the settings, the history files and the cache's location lists.
@@ -64,6 +76,25 @@ public:
     const TImageList &smallImages() const { return m_smallImages; }
     // Threads that scan the nodes (the worker's ScanThreads); by default the worker's default.
     void setScanThreads(unsigned threads) { m_scanThreads = threads; }
+    QMenu *resultMenu() const { return m_resultMenu; }
+    THintForm *hintForm() const { return m_hintForm; }
+    TDropFileSource *dropSource() const { return m_dropSource; }
+    QTimer *pingTimer() { return &m_pingTimer; }
+    // The echo of the node check and the on-line marks: one request to the address (dotted or
+    // the decimal number form), answering the number of replies. Tests put a fake in its place;
+    // an empty function restores the window's echo component.
+    using EchoFn = std::function<int(const std::string &address)>;
+    void setEcho(EchoFn echo) { m_echo = std::move(echo); }
+    // Where 儲存結果 writes without asking (tests); empty asks with the save dialog.
+    void setSaveTarget(const QString &path, int format)
+    {
+        m_saveTarget = path;
+        m_saveFormat = format;
+    }
+
+    // The node name and the state of the row the on-line walk asked last.
+    std::string LastPingName;
+    int LastPingState = 0;
 
     void BitBtn1Click();
     void BitBtn2Click();
@@ -72,6 +103,13 @@ public:
     void FontDialogApply();
     void RadioButton1Click();
     void RadioButton2Click();
+    void O1Click();
+    void N1Click();
+    void N3Click();
+    void N5Click();
+    void N7Click();
+    void PingTimerTimer();
+    void HintTimerTimer();
 
 signals:
     // The search ended and the end handler ran (for tests and scripted use).
@@ -79,6 +117,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void createImages();
@@ -99,6 +138,18 @@ private:
     void OnNode(TObjSearch &sender);
     void OnEnd(TObjSearch &sender);
     void ProxyClick();
+    void createResultActions();
+    // Asks the node of a result key whether it answers before its files are opened or dragged.
+    // False (after message 50111 with `folder` for a silent computer) stops the action.
+    bool checkNode(const std::string &resultKey, const QString &folder);
+    int echo(const std::string &address);
+    // Opens a data path (UNC, local or mapped) with the desktop's handler on a thread of its own.
+    void openPath(const QString &path);
+    void waitCursorBriefly();
+    void ListViewMouseDown(const QPoint &at);
+    void ListViewMouseMove(QMouseEvent *event, QAbstractItemView *view);
+    void dragPaths(const QStringList &paths);
+    THintRow hintRowOf(int row) const;
 
     TSetupInfo &m_setup;
     TCommonInfo &m_common;
@@ -128,6 +179,24 @@ private:
     QLabel *m_panel1 = nullptr;
     TFontDialog *m_fontDialog = nullptr;
     TFormPosSaver *m_posSaver = nullptr;
+
+    TShareMapping m_shares;
+    TImageList m_stateImages;
+    QMenu *m_resultMenu = nullptr;
+    THintForm *m_hintForm = nullptr;
+    TDropFileSource *m_dropSource = nullptr;
+    TPing *m_ping = nullptr;
+    EchoFn m_echo;
+    QTimer m_pingTimer;
+    QTimer m_hintTimer;
+    QPoint m_hoverPoint;
+    QPoint m_pressPoint;
+    bool m_pressed = false;
+    QPoint m_lastMove;
+    bool m_pointerInList = false;
+    uint64_t m_listGeneration = 0; // changes whenever the rows are removed
+    QString m_saveTarget;
+    int m_saveFormat = 0;
 };
 
 } // namespace veltrano

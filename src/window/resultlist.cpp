@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "util/datetime.h"
+#include "search/resultsave.h"
 #include "widgets/enhlistview.h"
 #include "widgets/fileicons.h"
 
@@ -12,12 +12,12 @@ namespace veltrano {
 void setupResultList(TEnhListView *list, const TImageList *images)
 {
     std::vector<TEnhListModel::Column> columns = {
-        {QStringLiteral("名稱"), 172, Qt::AlignLeft, false},
-        {QStringLiteral("副檔名"), 64, Qt::AlignLeft, true},
-        {QStringLiteral("大小(KB)"), 75, Qt::AlignRight, false},
-        {QStringLiteral("目錄"), 100, Qt::AlignLeft, true},
-        {QStringLiteral("位置"), 100, Qt::AlignLeft, true},
-        {QStringLiteral("修改日期"), 100, Qt::AlignRight, false},
+            {QStringLiteral("名稱"), 172, Qt::AlignLeft, false},
+            {QStringLiteral("副檔名"), 64, Qt::AlignLeft, true},
+            {QStringLiteral("大小(KB)"), 75, Qt::AlignRight, false},
+            {QStringLiteral("目錄"), 100, Qt::AlignLeft, true},
+            {QStringLiteral("位置"), 100, Qt::AlignLeft, true},
+            {QStringLiteral("修改日期"), 100, Qt::AlignRight, false},
     };
     list->setColumns(std::move(columns), 1, {true});
     list->setImages(images);
@@ -29,7 +29,8 @@ void setupResultList(TEnhListView *list, const TImageList *images)
     list->SaveSettings.AutoSave = true;
     list->SaveSettings.RegistryKey = kResultListKey;
     // ListViewSortItems: sizes as numbers, dates as date-times, the rest as text.
-    list->OnSortItems = [](const TEnhListModel &, RowId, RowId, int sortColumn, TSortAs &sortAs, int &) {
+    list->OnSortItems = [](const TEnhListModel &, RowId, RowId, int sortColumn, TSortAs &sortAs,
+                                int &) {
         if (sortColumn == rcSize - 1)
             sortAs = saNumeric;
         else if (sortColumn == rcDate - 1)
@@ -47,29 +48,20 @@ ResultIntake::ResultIntake(TEnhListView *list, TImageList &images, TExtList &ext
     // Rows staged just after a showing must not wait for the next batch, which may be long
     // in coming while the worker reads a large node.
     m_pending.setSingleShot(true);
-    QObject::connect(&m_pending, &QTimer::timeout, list, [this] { flush(); });
+    QObject::connect(&m_pending, &QTimer::timeout, list, [this] {
+        flush();
+    });
 }
 
-void ResultIntake::addHit(const TItemData &item, std::string_view nodeName, std::string_view nodeKey,
-                          const CodePage &cp)
+void ResultIntake::addHit(const TItemData &item, std::string_view nodeName,
+        std::string_view nodeKey, const CodePage &cp)
 {
-    const std::string_view path = item.name();
-    const size_t slash = cp.rfindChar(path, '\\');
-    const size_t cut = slash == std::string_view::npos ? 0 : slash + 1;
-    const std::string name = cp.toUtf8(path.substr(cut));
-    const std::string folder = cp.toUtf8(path.substr(0, cut));
-    const std::string location = cp.toUtf8(nodeName);
-    const std::string date = formatDateTime(item.Time);
-
-    int image = kFolderImage;
-    std::string_view ext;
-    std::string size;
-    if (!item.isDirectory()) {
-        image = FileIconIndex(name, m_images, m_extList);
-        ext = dottedExtension(name);
-        size = std::to_string(item.Size >> 10);
-    }
-    const std::array<std::string_view, rcCount> cells = {name, ext, size, folder, location, date, nodeKey};
+    // The saved file and the command line's --save take their words from the same place.
+    const ResultRow row = resultRowOf(item, nodeName, cp);
+    const int image =
+            item.isDirectory() ? kFolderImage : FileIconIndex(row.name, m_images, m_extList);
+    const std::array<std::string_view, rcCount> cells = {
+            row.name, row.ext, row.size, row.folder, row.location, row.date, nodeKey};
     m_list->model()->stage(image, cells);
 }
 
