@@ -18,4 +18,10 @@ CodePage codePageAbove(const std::filesystem::path &folder, std::string_view ove
 // True when standard error is a terminal, where progress lines are welcome.
 bool stderrIsTerminal();
 
+// A text from a server or a file as one safe field of a tab-separated line: control characters
+// (tabs and line breaks included) would break the columns or drive the terminal, so they are
+// written as escapes, and with `backslash` the backslash too, so that every escape reads back
+// one way.
+std::string escapeField(const std::string &utf8, bool backslash = true);
+
 } // namespace veltrano::cli

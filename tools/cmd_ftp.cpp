@@ -78,37 +78,6 @@ std::string toWire(const CodePage &cp, const std::string &utf8, const char *what
     return *bytes;
 }
 
-// A name as one safe field of a tab-separated line: control characters (tabs and line breaks
-// included) would break the columns or drive the terminal, so they are written as escapes, and
-// in a field the backslash too, so that every escape reads back one way.
-std::string escapeField(const std::string &utf8, bool backslash = true)
-{
-    std::string out;
-    out.reserve(utf8.size());
-    for (size_t i = 0; i < utf8.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(utf8[i]);
-        // U+0080 to U+009F, the C1 controls, are C2 80 to C2 9F in UTF-8.
-        const bool c1 = c == 0xC2 && i + 1 < utf8.size()
-                && static_cast<unsigned char>(utf8[i + 1]) <= 0x9F
-                && static_cast<unsigned char>(utf8[i + 1]) >= 0x80;
-        if (c == '\\' && backslash)
-            out += "\\\\";
-        else if (c == '\t')
-            out += "\\t";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\r')
-            out += "\\r";
-        else if (c < 0x20 || c == 0x7F)
-            out += fmt::format("\\x{:02x}", c);
-        else if (c1)
-            out += fmt::format("\\u{:04x}", static_cast<unsigned char>(utf8[++i]));
-        else
-            out += utf8[i];
-    }
-    return out;
-}
-
 // Runs one high-level request to its end; the request's error (426 when nothing moved for
 // `timeout` seconds). Only a step of the dialogue or data moves: the lines of a reply do not,
 // or a server could hold the client forever with an endless one.

@@ -33,19 +33,6 @@ struct RemoteGetArgs
     std::string codePage;
 };
 
-std::string printable(const std::string &utf8)
-{
-    std::string out;
-    for (const char ch : utf8) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c == 0x7F)
-            out += fmt::format("\\x{:02x}", c);
-        else
-            out += ch;
-    }
-    return out;
-}
-
 // The options answer the question the window asks in a dialog; without one an existing file
 // stops the job, as giving up in the dialog does.
 class OptionAnswers : public TransferQuestions
@@ -117,8 +104,8 @@ int runRemoteGet(const RemoteGetArgs &args)
     QObject::connect(
             &engine, &TransferEngine::logLine, &engine, [&](LogColour colour, const QString &text) {
                 if (args.verbose || (colour == LogColour::Error && !text.endsWith(u"::通話層連接")))
-                    std::cerr << (stderrIsTerminal() ? "\r" : "") << printable(text.toStdString())
-                              << '\n';
+                    std::cerr << (stderrIsTerminal() ? "\r" : "")
+                              << escapeField(text.toStdString(), false) << '\n';
             });
     const bool terminal = stderrIsTerminal() && !args.verbose;
     QObject::connect(&engine, &TransferEngine::statusText, &engine, [&](const QString &text) {
@@ -126,48 +113,24 @@ int runRemoteGet(const RemoteGetArgs &args)
             std::fprintf(stderr, "\r%-60s", text.toStdString().c_str());
     });
 
-    int connected = -1;
-    QObject::connect(
-            &engine, &TransferEngine::requestFinished, &engine, [&](int, int request, int error) {
-                if (request == ftpConnectAsync)
-                    connected = error;
-            });
     bool ended = false;
     QObject::connect(&engine, &TransferEngine::jobEnded, &engine, [&] {
         ended = true;
     });
     try {
-        engine.ConnectSession(1, logon.host, logon.user, logon.port, logon.password);
-        if (!runEngineUntil(
-                    engine,
-                    [&] {
-                        return connected >= 0;
-                    },
-                    args.timeout))
-            throw Error("No answer from " + logon.host);
-        if (connected != 0)
-            throw Error(printable(cp->toUtf8(engine.QueueFtpClient().ErrorMessage)));
+        connectRemote(engine, 1, logon, *cp, args.timeout);
         engine.DownloadItems(items, args.to);
-        if (!runEngineUntil(
-                    engine,
-                    [&] {
-                        return ended;
-                    },
-                    args.timeout))
-            throw Error("426 Timeout");
-        if (engine.QueueFtpClient().Connected()) {
-            engine.QueueFtpClient().QuitAsync();
-            runEngineUntil(
-                    engine,
-                    [&] {
-                        return !engine.QueueFtpClient().Connected();
-                    },
-                    5);
-        }
+        awaitRemote(
+                engine,
+                [&] {
+                    return ended;
+                },
+                args.timeout);
+        quitRemote(engine, 1);
     } catch (const std::exception &e) {
         if (terminal)
             std::fputc('\n', stderr);
-        std::cerr << e.what() << '\n';
+        std::cerr << escapeField(e.what(), false) << '\n';
         return kExitUsage;
     }
     if (terminal)

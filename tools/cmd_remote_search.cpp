@@ -58,20 +58,6 @@ std::string commandOfArgs(const std::vector<std::string> &args)
     return command;
 }
 
-// Server texts reach the terminal: control characters are shown as escapes.
-std::string printable(const std::string &utf8)
-{
-    std::string out;
-    for (const char ch : utf8) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c == 0x7F)
-            out += fmt::format("\\x{:02x}", c);
-        else
-            out += ch;
-    }
-    return out;
-}
-
 int runRemoteSearch(const RemoteSearchArgs &args)
 {
     std::optional<CodePage> cp;
@@ -116,7 +102,7 @@ int runRemoteSearch(const RemoteSearchArgs &args)
     if (args.verbose)
         QObject::connect(
                 &engine, &TransferEngine::logLine, &engine, [](LogColour, const QString &text) {
-                    std::cerr << printable(text.toStdString()) << '\n';
+                    std::cerr << escapeField(text.toStdString(), false) << '\n';
                 });
 
     std::string failure;
@@ -124,8 +110,9 @@ int runRemoteSearch(const RemoteSearchArgs &args)
     bool finished = false;
     engine.OnFindResults = [&] {
         for (const TItemData &item : engine.ResultList())
-            std::cout << fmt::format("{}\t{}\t{}\t{}\n", printable(cp->toUtf8(item.name())),
-                    item.Size, item.Attr, formatDateTime(item.Time));
+            std::cout << fmt::format("{}\t{}\t{}\t{}\n",
+                    escapeField(cp->toUtf8(item.name()), false), item.Size, item.Attr,
+                    formatDateTime(item.Time));
         std::cout << fmt::format(
                 "found files={} folders={}\n", engine.FoundFiles(), engine.FoundFolders());
         std::cout.flush();
@@ -145,47 +132,26 @@ int runRemoteSearch(const RemoteSearchArgs &args)
         finished = true;
     };
 
-    int connected = -1;
     QObject::connect(
             &engine, &TransferEngine::requestFinished, &engine, [&](int, int request, int error) {
-                if (request == ftpConnectAsync)
-                    connected = error;
-                else if (error && request == ftpGetAsync && failure.empty())
+                if (error && request == ftpGetAsync && failure.empty())
                     failure = cp->toUtf8(engine.DirFtpClient().ErrorMessage);
             });
     try {
-        engine.ConnectSession(0, logon.host, logon.user, logon.port, logon.password);
-        if (!runEngineUntil(
-                    engine,
-                    [&] {
-                        return connected >= 0;
-                    },
-                    args.timeout))
-            throw Error("No answer from " + logon.host);
-        if (connected != 0)
-            throw Error(cp->toUtf8(engine.DirFtpClient().ErrorMessage));
+        connectRemote(engine, 0, logon, *cp, args.timeout);
         engine.StartRemoteSearch(argument);
-        if (!runEngineUntil(
-                    engine,
-                    [&] {
-                        return finished;
-                    },
-                    args.timeout))
-            throw Error("426 Timeout");
-        if (engine.DirFtpClient().Connected()) {
-            engine.DirFtpClient().QuitAsync();
-            runEngineUntil(
-                    engine,
-                    [&] {
-                        return !engine.DirFtpClient().Connected();
-                    },
-                    5);
-        }
+        awaitRemote(
+                engine,
+                [&] {
+                    return finished;
+                },
+                args.timeout);
+        quitRemote(engine, 0);
     } catch (const std::exception &e) {
         failure = e.what();
     }
     if (!failure.empty()) {
-        std::cerr << printable(failure) << '\n';
+        std::cerr << escapeField(failure, false) << '\n';
         return kExitUsage;
     }
     return printed > 0 || engine.FoundFiles() + engine.FoundFolders() > 0 ? kExitOk : kExitFailure;

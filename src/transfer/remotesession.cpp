@@ -72,4 +72,49 @@ bool runEngineUntil(TransferEngine &engine, const std::function<bool()> &done, i
     return !idle && done();
 }
 
+void connectRemote(TransferEngine &engine, int slot, const RemoteLogon &logon, const CodePage &cp,
+        int idleSeconds)
+{
+    int connected = -1;
+    const QMetaObject::Connection answer = QObject::connect(&engine,
+            &TransferEngine::requestFinished, &engine, [&](int from, int request, int error) {
+                if (from == slot && request == ftpConnectAsync)
+                    connected = error;
+            });
+    engine.ConnectSession(slot, logon.host, logon.user, logon.port, logon.password);
+    const bool answered = runEngineUntil(
+            engine,
+            [&] {
+                return connected >= 0;
+            },
+            idleSeconds);
+    QObject::disconnect(answer);
+    if (!answered)
+        throw Error("No answer from " + logon.host);
+    if (connected != 0) {
+        TFtpClient &client = slot == 0 ? engine.DirFtpClient() : engine.QueueFtpClient();
+        throw Error(cp.toUtf8(client.ErrorMessage));
+    }
+}
+
+void awaitRemote(TransferEngine &engine, const std::function<bool()> &done, int idleSeconds)
+{
+    if (!runEngineUntil(engine, done, idleSeconds))
+        throw Error("426 Timeout");
+}
+
+void quitRemote(TransferEngine &engine, int slot)
+{
+    TFtpClient &client = slot == 0 ? engine.DirFtpClient() : engine.QueueFtpClient();
+    if (!client.Connected())
+        return;
+    client.QuitAsync();
+    runEngineUntil(
+            engine,
+            [&] {
+                return !client.Connected();
+            },
+            5);
+}
+
 } // namespace veltrano

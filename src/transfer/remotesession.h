@@ -23,4 +23,17 @@ RemoteLogon remoteLogonOf(std::string_view url, const char *envPassword, const C
 // for `idleSeconds`, after which both clients are aborted.
 bool runEngineUntil(TransferEngine &engine, const std::function<bool()> &done, int idleSeconds);
 
+// Logs the client of `slot` on and waits for the answer. Throws Error when nothing moved for
+// `idleSeconds`, or with the client's error text (UTF-8) when the server refused.
+void connectRemote(TransferEngine &engine, int slot, const RemoteLogon &logon, const CodePage &cp,
+        int idleSeconds);
+
+// Runs the event loop until `done` holds; throws Error("426 Timeout") when nothing moved for
+// `idleSeconds`.
+void awaitRemote(TransferEngine &engine, const std::function<bool()> &done, int idleSeconds);
+
+// Says goodbye on the client of `slot`, when it is still connected, and gives the server a few
+// seconds to close.
+void quitRemote(TransferEngine &engine, int slot);
+
 } // namespace veltrano
