@@ -234,6 +234,33 @@ TEST_F(Server, WrongPasswordIsRefusedAfterADelay)
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
 }
 
+// The program's remote commands through the server: the search lists what was collected, and a
+// share comes down whole, a file cut short resumed and the link out of the share left behind.
+TEST_F(Server, RemoteCommandsSearchAndFetchAShareWithResume)
+{
+    const std::string url = fmt::format("ftp://bob@127.0.0.1:{}/", port());
+    const std::string cli = fmt::format("VELTRANO_FTP_PASSWORD=pw '{}'", VELTRANO_CLI);
+    const test::CliRun found = test::runCommand(
+            cli + " remote-search --codepage UTF-8 '" + url + "' name contains t");
+    ASSERT_EQ(found.status, 0) << found.err;
+    for (const char *hit : {"\\\\PC1\\docs\\report.txt\t6\t",
+                 "\\\\PC1\\docs\\sub\\notes.txt\t5\t",
+                 "\\\\PC1\\docs\\中文報告.txt\t7\t"})
+        EXPECT_NE(found.out.find(hit), std::string::npos) << hit << "\n" << found.out;
+
+    const fs::path to = m_local.path();
+    const std::string big = patternBytes(3 * 1024 * 1024 + 17);
+    test::writeFile(to / "docs" / "big.bin", big.substr(0, 100000));
+    const test::CliRun fetched = test::runCommand(cli + " remote-get --codepage UTF-8 --resume '"
+            + url + "' '\\\\PC1\\docs\\' --to '" + to.string() + "'");
+    ASSERT_EQ(fetched.status, 0) << fetched.err << fetched.out;
+    EXPECT_TRUE(test::readFile(to / "docs" / "big.bin") == big);
+    EXPECT_EQ(test::readFile(to / "docs" / "report.txt"), "report");
+    EXPECT_EQ(test::readFile(to / "docs" / "sub" / "notes.txt"), "notes");
+    EXPECT_EQ(test::readFile(to / "docs" / "中文報告.txt"), "chinese");
+    EXPECT_FALSE(fs::exists(to / "docs" / "out"));
+}
+
 TEST_F(Server, CurlListsAndDownloadsWithResume)
 {
     const std::string url = fmt::format("ftp://bob:pw@127.0.0.1:{}/PC1/docs/", port());
