@@ -2,8 +2,11 @@
 
 #include <unistd.h>
 
+#include <QCoreApplication>
+
 #include <fmt/format.h>
 
+#include "util/error.h"
 #include "util/programfolder.h"
 
 namespace veltrano::cli {
@@ -63,6 +66,44 @@ std::string escapeField(const std::string &utf8, bool backslash)
             out += utf8[i];
     }
     return out;
+}
+
+TCompInfos conditionsFromArgs(const std::vector<std::string> &args)
+{
+    if (args.size() != 3 && args.size() != 7 && args.size() != 11)
+        throw Error("A search takes FIELD OP KEY, then up to two more LOGIC FIELD OP KEY");
+    const auto word = [](auto parsed, std::string_view what, const std::string &text) {
+        if (!parsed)
+            throw Error(fmt::format("Not a {}: \"{}\"", what, text));
+        return *parsed;
+    };
+    TCompInfos conds;
+    conds[1] = TCompInfo {clNone, cfSize, coGreater, {}, 0, 0};
+    conds[2] = TCompInfo {clNone, cfDate, coGreater, {}, 0, 0};
+    for (size_t row = 0, at = 0; at < args.size(); ++row) {
+        TCompInfo &cond = conds[row];
+        if (row == 0) {
+            cond.Logic = clAnd;
+        } else {
+            cond.Logic = word(logicFromWord(args[at]), "logic word (and, or, andnot, 且, 或, 且否)", args[at]);
+            ++at;
+        }
+        cond.Field = word(fieldFromWord(args[at]), "field (name, ext, size, date, 檔名, 副檔名, 檔案大小, 修改日期)", args[at]);
+        cond.Op = word(opFromWord(args[at + 1]), "operator (contains, equals, greater, less, 包含, 等於, 大於, 小於)", args[at + 1]);
+        cond.Text = args[at + 2];
+        at += 3;
+    }
+    return conds;
+}
+
+std::unique_ptr<QCoreApplication> ensureCoreApplication()
+{
+    static int argc = 1;
+    static char name[] = "veltrano-cli";
+    static char *argv[] = {name, nullptr};
+    if (QCoreApplication::instance())
+        return nullptr;
+    return std::make_unique<QCoreApplication>(argc, argv);
 }
 
 } // namespace veltrano::cli

@@ -1,9 +1,14 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include <QCoreApplication>
+
+#include "search/compare.h"
 #include "util/codepage.h"
 
 namespace veltrano::cli {
@@ -23,5 +28,14 @@ bool stderrIsTerminal();
 // written as escapes, and with `backslash` the backslash too, so that every escape reads back
 // one way.
 std::string escapeField(const std::string &utf8, bool backslash = true);
+
+// The condition rows of a command line, FIELD OP KEY then up to two LOGIC FIELD OP KEY, in the
+// English or the window's words; rows left out stand unused as the window shows them. Throws
+// Error naming the first word that is not one of its list.
+TCompInfos conditionsFromArgs(const std::vector<std::string> &args);
+
+// The Qt Core application the event-driven commands need, unless one exists already; keep it
+// for as long as the command runs.
+std::unique_ptr<QCoreApplication> ensureCoreApplication();
 
 } // namespace veltrano::cli

@@ -127,12 +127,7 @@ int runRequest(TFtpClient &client, TFtpRequest request, TFtpFctSet steps, int ti
 
 int runFtp(const FtpArgs &args, bool get)
 {
-    int argc = 1;
-    char name[] = "veltrano-cli";
-    char *argv[] = {name, nullptr};
-    std::unique_ptr<QCoreApplication> app;
-    if (!QCoreApplication::instance())
-        app = std::make_unique<QCoreApplication>(argc, argv);
+    const std::unique_ptr<QCoreApplication> app = ensureCoreApplication();
 
     const FtpUrl url = parseFtpUrl(args.url);
     const std::string shownUrl = redactFtpUrl(args.url);

@@ -89,12 +89,7 @@ int runRemoteGet(const RemoteGetArgs &args)
         return kExitUsage;
     }
 
-    int argc = 1;
-    char name[] = "veltrano-cli";
-    char *argv[] = {name, nullptr};
-    std::unique_ptr<QCoreApplication> app;
-    if (!QCoreApplication::instance())
-        app = std::make_unique<QCoreApplication>(argc, argv);
+    const std::unique_ptr<QCoreApplication> app = ensureCoreApplication();
     QTemporaryDir scratch;
     TransferEngine engine(*cp, scratch.path().toStdString());
     OptionAnswers answers(args);

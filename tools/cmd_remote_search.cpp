@@ -10,13 +10,11 @@
 
 #include "cliutil.h"
 #include "command.h"
-#include "res/strtable.h"
 #include "search/compare.h"
 #include "store/searchrequest.h"
 #include "transfer/remotesession.h"
 #include "util/datetime.h"
 #include "util/error.h"
-#include "util/resstr.h"
 
 namespace veltrano::cli {
 namespace {
@@ -38,26 +36,6 @@ struct RemoteSearchArgs
     std::vector<std::string> conditions;
 };
 
-// The condition arguments as a search command in the words that conditionsFromCommand reads;
-// rows left out stand as the window shows them when unused.
-std::string commandOfArgs(const std::vector<std::string> &args)
-{
-    if (args.size() != 3 && args.size() != 7 && args.size() != 11)
-        throw Error("A search takes FIELD OP KEY, then up to two more LOGIC FIELD OP KEY");
-    // The separators of the command cannot stand in a key: the window refuses them the same way.
-    for (size_t key = 2; key < args.size(); key += 4)
-        if (args[key].find_first_of(";,") != std::string::npos)
-            throw Error(FmtResStr(kStrBadSeparator, {}));
-    std::string command = args[0] + "," + args[1] + "," + args[2];
-    for (size_t at = 3; at < args.size(); at += 4)
-        command += ";" + args[at] + "," + args[at + 1] + "," + args[at + 2] + "," + args[at + 3];
-    if (args.size() < 7)
-        command += ";none,size,greater,";
-    if (args.size() < 11)
-        command += ";none,date,greater,";
-    return command;
-}
-
 int runRemoteSearch(const RemoteSearchArgs &args)
 {
     std::optional<CodePage> cp;
@@ -68,8 +46,8 @@ int runRemoteSearch(const RemoteSearchArgs &args)
             throw Error("A remote search covers the server's whole cache: --where takes only all");
         if (!args.command.empty() && !args.conditions.empty())
             throw Error("--command takes the place of the conditions; give one or the other");
-        TCompInfos conds = conditionsFromCommand(
-                args.command.empty() ? commandOfArgs(args.conditions) : args.command);
+        TCompInfos conds = args.command.empty() ? conditionsFromArgs(args.conditions)
+                                                : conditionsFromCommand(args.command);
         CheckConditions(conds);
         cp.emplace(args.codePage.empty() ? CodePage::programDefault() : CodePage(args.codePage));
         TSetupInfo settings;
@@ -90,12 +68,7 @@ int runRemoteSearch(const RemoteSearchArgs &args)
         return kExitUsage;
     }
 
-    int argc = 1;
-    char name[] = "veltrano-cli";
-    char *argv[] = {name, nullptr};
-    std::unique_ptr<QCoreApplication> app;
-    if (!QCoreApplication::instance())
-        app = std::make_unique<QCoreApplication>(argc, argv);
+    const std::unique_ptr<QCoreApplication> app = ensureCoreApplication();
     QTemporaryDir scratch;
     TransferEngine engine(*cp, scratch.path().toStdString());
     engine.SetPassiveMode(!args.active);

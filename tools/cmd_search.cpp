@@ -54,35 +54,6 @@ void stopOnInterrupt(int)
         worker->Terminate();
 }
 
-// FIELD OP KEY [LOGIC FIELD OP KEY [LOGIC FIELD OP KEY]]
-TCompInfos conditionsFromArgs(const std::vector<std::string> &args)
-{
-    if (args.size() != 3 && args.size() != 7 && args.size() != 11)
-        throw Error("A search takes FIELD OP KEY, then up to two more LOGIC FIELD OP KEY");
-    const auto word = [](auto parsed, std::string_view what, const std::string &text) {
-        if (!parsed)
-            throw Error(fmt::format("Not a {}: \"{}\"", what, text));
-        return *parsed;
-    };
-    TCompInfos conds;
-    conds[1] = TCompInfo {clNone, cfSize, coGreater, {}, 0, 0};
-    conds[2] = TCompInfo {clNone, cfDate, coGreater, {}, 0, 0};
-    for (size_t row = 0, at = 0; at < args.size(); ++row) {
-        TCompInfo &cond = conds[row];
-        if (row == 0) {
-            cond.Logic = clAnd;
-        } else {
-            cond.Logic = word(logicFromWord(args[at]), "logic word (and, or, andnot, 且, 或, 且否)", args[at]);
-            ++at;
-        }
-        cond.Field = word(fieldFromWord(args[at]), "field (name, ext, size, date, 檔名, 副檔名, 檔案大小, 修改日期)", args[at]);
-        cond.Op = word(opFromWord(args[at + 1]), "operator (contains, equals, greater, less, 包含, 等於, 大於, 小於)", args[at + 1]);
-        cond.Text = args[at + 2];
-        at += 3;
-    }
-    return conds;
-}
-
 // Code-page bytes as UTF-8; ASCII passes unchanged without a trip through the converter.
 std::string utf8Of(std::string_view bytes, const CodePage &cp)
 {
