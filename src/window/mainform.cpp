@@ -773,6 +773,9 @@ void TMainForm::HintTimerTimer()
     // Where the pointer is now: the last move over the list, none once it has left the list.
     if (!m_pointerInList)
         return;
+    // A pop-up menu opened where the pointer rests holds the pointer: a hint would cover it.
+    if (QApplication::activePopupWidget())
+        return;
     const QPoint at = m_lastMove;
     if (std::abs(at.x() - m_hoverPoint.x()) >= kHoverDistance
             || std::abs(at.y() - m_hoverPoint.y()) >= kHoverDistance)
