@@ -93,7 +93,7 @@ public:
         start();
     }
 
-    ~SambaServer() { stop(); }
+    ~SambaServer() { stop(SIGTERM); }
     SambaServer(const SambaServer &) = delete;
     SambaServer &operator=(const SambaServer &) = delete;
 
@@ -101,6 +101,8 @@ public:
     // Why the server is not up: the tail of its log.
     std::string why() const { return m_why.empty() ? readFile(m_dir.path() / "smbd.log") : m_why; }
     uint16_t port() const { return m_port; }
+    // Ends the server at once, as a machine that loses power: open connections break mid-reply.
+    void kill() { stop(SIGKILL); }
     std::filesystem::path credentials() const { return m_dir.path() / "good.cred"; }
     std::filesystem::path badCredentials() const { return m_dir.path() / "bad.cred"; }
 
@@ -132,10 +134,10 @@ private:
         m_up = m_pid > 0 && loopbackAnswers(m_port);
     }
 
-    void stop()
+    void stop(int signal)
     {
         if (m_pid > 0) {
-            ::kill(-m_pid, SIGTERM);
+            ::kill(-m_pid, signal);
             ::waitpid(m_pid, nullptr, 0);
             m_pid = -1;
         }
@@ -146,7 +148,7 @@ private:
         if (helper > 1) {
             const std::string command = readFile("/proc/" + std::to_string(helper) + "/cmdline");
             if (command.find((m_dir.path() / "smb.conf").string()) != std::string::npos)
-                ::kill(-helper, SIGTERM);
+                ::kill(-helper, signal);
         }
     }
 

@@ -228,30 +228,36 @@ TEST_F(SmbCollectTest, AFailedSourceKeepsTheEarlierCacheAndSaysWhy)
 
 TEST_F(SmbCollectTest, AServerThatGoesAwayMidwayLeavesTheEarlierCache)
 {
+    // Progress arrives a few times a second, so the tree must take the walk longer than that:
+    // the server dies at the first report, long before the last folder.
+    constexpr int kFolders = 3000;
     TempDir share, cache;
-    for (int d = 0; d < 600; ++d)
-        writeFile(share.path() / fmt::format("f{:03d}", d) / "x.txt", "x");
+    for (int d = 0; d < kFolders; ++d)
+        writeFile(share.path() / fmt::format("f{:04d}", d) / "x.txt", "x");
     for (const auto &entry : fs::recursive_directory_iterator(share.path()))
         if (entry.is_directory())
             fs::permissions(entry.path(), fs::perms(0755));
     fs::permissions(share.path(), fs::perms(0755));
-    auto server = std::make_unique<SambaServer>(
-            std::vector<SambaServer::Share>{{"big", share.path(), true}});
-    ASSERT_TRUE(server->up()) << server->why();
+    SambaServer server({{"big", share.path(), true}});
+    ASSERT_TRUE(server.up()) << server.why();
     SmbCollectOptions smb;
-    smb.port = server->port();
+    smb.port = server.port();
     smb.timeoutMs = 3000;
     ASSERT_TRUE(collect(cache.path(), {{"127.0.0.1", "big"}}, smb).allRead());
     const auto before = snapshot(cache.path());
 
     const CollectOptions o = options(cache.path());
     CacheTarget target(o);
+    size_t foldersWhenKilled = 0;
     const SmbCollectReport report =
             collectSmb({{"127.0.0.1", "big"}}, target, o, smb, [&](const SmbProgress &p) {
-                if (p.folders >= 20)
-                    server.reset();
+                if (foldersWhenKilled == 0 && p.folders > 0) {
+                    foldersWhenKilled = p.folders;
+                    server.kill();
+                }
             });
-    ASSERT_EQ(server, nullptr) << "the walk ended before the server could be stopped";
+    ASSERT_GT(foldersWhenKilled, 0u) << "no progress came before the walk ended";
+    ASSERT_LT(foldersWhenKilled, size_t(kFolders)) << "the walk ended before the server died";
     ASSERT_EQ(report.failures.size(), 1u);
     EXPECT_EQ(report.failures[0].source, "\\\\127.0.0.1\\big");
     EXPECT_EQ(snapshot(cache.path()), before) << report.failures[0].reason;
