@@ -27,6 +27,7 @@
 #include "window/brwfolderform.h"
 #include "window/ftpopenform.h"
 #include "window/ftpqueryform.h"
+#include "window/objfileoperation.h"
 #include "window/passform.h"
 
 namespace veltrano {
@@ -148,11 +149,12 @@ void TFtpForm::createToolBar()
         m_engine->AbortTransfer();
     });
     button(QStyle::SP_BrowserStop, "放棄", [this] {
-        m_engine->DirFtpClient().AbortAsync();
-        m_engine->QueueFtpClient().AbortAsync();
+        m_engine->AbortSessions();
     });
     button(QStyle::SP_DirOpenIcon, "檔案", [this] {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(DownloadFolder)));
+        // On a thread of its own: a file manager slow to start must not hold the transfers.
+        const QString folder = QString::fromStdString(DownloadFolder);
+        TObjFileOperation::start(this, folder, QUrl::fromLocalFile(folder));
     });
 }
 
@@ -311,6 +313,13 @@ void TFtpForm::ConnectSessions(const std::string &host, const std::string &user,
 {
     setWindowTitle(QString::fromStdString(m_cp.toUtf8(host)));
     m_engine->ConnectSessions(host, user, port, password);
+}
+
+void TFtpForm::ReconnectSessions(const std::string &host, const std::string &user,
+        const std::string &port, const std::string &password)
+{
+    setWindowTitle(QString::fromStdString(m_cp.toUtf8(host)));
+    m_engine->ReconnectSessions(host, user, port, password);
 }
 
 void TFtpForm::OpenRemoteItem(const TItemData &item)

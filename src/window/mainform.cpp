@@ -32,6 +32,7 @@
 #include "widgets/possaver.h"
 #include "window/findanimation.h"
 #include "window/fontdialog.h"
+#include "window/ftpform.h"
 #include "window/hintform.h"
 #include "window/historypage.h"
 #include "window/objfileoperation.h"
@@ -205,8 +206,8 @@ void TMainForm::FormCreate()
     m_shares = TShareMapping::load(m_programFolder + "SHARES.MAP");
     m_hintForm->CacheCodePage = CodePage::forCache(m_cacheRoot);
     m_ping->SetTimeout(int(std::min(m_common.EchoTimeout, kLongestEcho)));
-    // Searches run on this machine's cache; the remote search server comes with the transfer
-    // window, so a stored remote source is not acted on yet.
+    if (m_setup.Source != kSourceLocal)
+        enterRemoteMode();
     m_searching = false;
 }
 
@@ -311,7 +312,10 @@ void TMainForm::startSearch()
     m_panel0->clear();
     m_animate->setActive(true);
     m_searching = true;
-    startLocalSearch(startFolder, options, minHits);
+    if (m_remoteMode)
+        startRemoteSearch(options, minHits);
+    else
+        startLocalSearch(startFolder, options, minHits);
 }
 
 void TMainForm::startLocalSearch(const std::string &startFolder, int32_t options, int32_t minHits)
@@ -378,12 +382,12 @@ void TMainForm::OnEnd(TObjSearch &)
 
 void TMainForm::BitBtn2Click()
 {
+    if (m_remoteMode && m_ftpForm) {
+        m_ftpForm->engine().AbortTransfer();
+        return;
+    }
     if (m_worker)
         m_worker->Terminate();
-    // The image lists are members and go before the child lists do; a shown window still
-    // measures its rows while it is torn down.
-    m_listView->setImages(nullptr);
-    m_historyPage->listView()->setImages(nullptr);
 }
 
 void TMainForm::BitBtn3Click()
@@ -434,13 +438,18 @@ void TMainForm::FontDialogApply()
 
 void TMainForm::ProxyClick()
 {
-    // The settings are stored; entering or leaving remote mode comes with the transfer window.
+    BitBtn8Click();
 }
 
 void TMainForm::closeEvent(QCloseEvent *event)
 {
     if (m_worker) {
         MsgBoxRes(this, kStrStopFirst, mkInformation);
+        event->ignore();
+        return;
+    }
+    // The transfer window asks whether to drop its connections; a No keeps both windows.
+    if (m_remoteMode && m_ftpForm && m_ftpForm->isVisible() && !m_ftpForm->close()) {
         event->ignore();
         return;
     }
@@ -616,6 +625,10 @@ void TMainForm::O1Click()
     if (selected.empty())
         return;
     const int row = selected.front();
+    if (m_remoteMode) {
+        openRemoteRow(row);
+        return;
+    }
     const TEnhListModel *model = m_listView->model();
     const QString folder = cellText(model, row, rcFolder);
     const QString path = folder + cellText(model, row, rcName);
@@ -661,7 +674,7 @@ void TMainForm::N5Click()
     const std::vector<int> selected = m_listView->selectedRows();
     if (selected.empty())
         return;
-    m_hintForm->ShowContent(true, hintRowOf(selected.front()));
+    m_hintForm->ShowContent(!m_remoteMode, hintRowOf(selected.front()));
 }
 
 THintRow TMainForm::hintRowOf(int row) const
@@ -782,7 +795,7 @@ void TMainForm::HintTimerTimer()
         return;
     const QModelIndex index = view->indexAt(at);
     if (index.isValid())
-        m_hintForm->ShowContent(true, hintRowOf(index.row()));
+        m_hintForm->ShowContent(!m_remoteMode, hintRowOf(index.row()));
 }
 
 void TMainForm::ListViewMouseDown(const QPoint &at)
@@ -809,6 +822,10 @@ void TMainForm::ListViewMouseMove(QMouseEvent *event, QAbstractItemView *view)
     if (selected.empty())
         return;
     m_pressed = false;
+    if (m_remoteMode) {
+        dragRemoteEntries(dragEntriesOf(selected));
+        return;
+    }
     QStringList paths;
     const TEnhListModel *model = m_listView->model();
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -827,6 +844,11 @@ void TMainForm::ListViewMouseMove(QMouseEvent *event, QAbstractItemView *view)
 
 void TMainForm::dragPaths(const QStringList &paths)
 {
+    // In remote mode the hint hands over its rows as remote entries.
+    if (m_remoteMode) {
+        dragRemoteEntries(paths);
+        return;
+    }
     m_dropSource->Files = paths;
     m_dropSource->Execute(this);
 }

@@ -35,6 +35,7 @@ class TEnhListView;
 class TFontDialog;
 class TDropFileSource;
 class TFormPosSaver;
+class TFtpForm;
 class THintForm;
 class THistoryPage;
 class TPing;
@@ -111,6 +112,17 @@ public:
     void PingTimerTimer();
     void HintTimerTimer();
 
+    // Remote mode: searches, opens and drags go to the search server through the transfer
+    // window, which is created at the first entry and kept for the rest of the run.
+    bool remoteMode() const { return m_remoteMode; }
+    TFtpForm *ftpForm() const { return m_ftpForm; }
+    QTimer *downloadTimer() { return &m_downloadTimer; }
+    // After the proxy dialog was confirmed: enters or leaves remote mode as the settings say.
+    void BitBtn8Click();
+    void RemoteFound();
+    void RemoteSearchDone();
+    void DownloadTimerTimer();
+
 signals:
     // The search ended and the end handler ran (for tests and scripted use).
     void searchEnded();
@@ -150,6 +162,16 @@ private:
     void ListViewMouseMove(QMouseEvent *event, QAbstractItemView *view);
     void dragPaths(const QStringList &paths);
     THintRow hintRowOf(int row) const;
+
+    void enterRemoteMode();
+    void leaveRemoteMode();
+    void createFtpForm();
+    // Hands the settings the transfer window reads on its own to it.
+    void passDownloadSettings();
+    void startRemoteSearch(int32_t options, int32_t minHits);
+    void openRemoteRow(int row);
+    QStringList dragEntriesOf(const std::vector<int> &rows) const;
+    void dragRemoteEntries(const QStringList &entries);
 
     TSetupInfo &m_setup;
     TCommonInfo &m_common;
@@ -197,6 +219,10 @@ private:
     uint64_t m_listGeneration = 0; // changes whenever the rows are removed
     QString m_saveTarget;
     int m_saveFormat = 0;
+
+    TFtpForm *m_ftpForm = nullptr;
+    bool m_remoteMode = false;
+    QTimer m_downloadTimer;
 };
 
 } // namespace veltrano
