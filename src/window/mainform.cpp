@@ -88,6 +88,12 @@ TMainForm::~TMainForm()
     // worker to end on its own; its hand-offs find the window gone.
     if (m_worker)
         m_worker->Terminate();
+    // The transfer window goes with this one; nothing it still reports may reach either.
+    if (m_ftpForm) {
+        m_ftpForm->engine().OnFindResults = nullptr;
+        m_ftpForm->engine().OnFindDone = nullptr;
+        m_ftpForm->engine().OnListDone = nullptr;
+    }
     // The image lists are members and go before the child lists do; a shown window still
     // measures its rows while it is torn down.
     m_listView->setImages(nullptr);

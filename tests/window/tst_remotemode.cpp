@@ -492,6 +492,41 @@ private slots:
         QVERIFY(fs::file_size(cut / "large.iso") < kLargeSize);
         QVERIFY(!form->engine().QueueFtpClient().Connected());
     }
+
+    // Stored settings of the remote source connect at start; closing the main window closes
+    // the transfer window first, whose No keeps both open.
+    void startsInRemoteModeAndClosesTheTransferWindowFirst()
+    {
+        TSetupInfo setup = m_setup;
+        setup.Source = kSourceRemote;
+        setup.RemoteHost = "127.0.0.1";
+        setup.RemotePort = m_docs->port();
+        setup.RemoteUser = "bob";
+        setup.RemotePassword = "pw";
+        setup.PassiveMode = 1;
+        TMainForm form(setup, m_common, m_folder);
+        form.FormCreate();
+        form.show();
+        QVERIFY(form.remoteMode() && form.ftpForm() && form.ftpForm()->isVisible());
+        QVERIFY(!form.searchPage()->whereBox()->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(form.ftpForm()->engine().DirFtpClient().Connected(), 10000);
+
+        m_boxes.clear();
+        setMsgBoxPresenter([this](const MsgBoxRequest &request) {
+            m_boxes.push_back(request);
+            return kIdNo;
+        });
+        QVERIFY(!form.close());
+        QVERIFY(form.isVisible() && form.ftpForm()->isVisible());
+        setMsgBoxPresenter([this](const MsgBoxRequest &request) {
+            m_boxes.push_back(request);
+            return kIdYes;
+        });
+        QVERIFY(form.close());
+        QVERIFY(!form.ftpForm()->isVisible());
+        QCOMPARE(m_boxes.size(), size_t(2));
+        QCOMPARE(m_boxes[0].text, std::string("仍然在連線中,是否確定要結束?"));
+    }
 };
 
 QTEST_MAIN(TestRemoteMode)
