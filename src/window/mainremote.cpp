@@ -116,11 +116,16 @@ void TMainForm::createFtpForm()
         font.setPointSize(m_setup.FontSize);
     m_ftpForm->setFont(font);
     TransferEngine &engine = m_ftpForm->engine();
+    // Called from inside the clients' event delivery: nothing may escape into it.
     engine.OnFindResults = [this] {
-        RemoteFound();
+        try {
+            RemoteFound();
+        } catch (...) { }
     };
     engine.OnFindDone = [this] {
-        RemoteSearchDone();
+        try {
+            RemoteSearchDone();
+        } catch (...) { }
     };
     // A search the server refused, or one whose request failed, never reaches its end
     // otherwise: the window would stay searching and refuse every later search.
