@@ -360,14 +360,6 @@ private slots:
     // the download folder and hands it to the viewer beside the program.
     void openingARemoteRowDownloadsAndViewsIt()
     {
-        bool shot = false;
-        connect(&ftp()->engine(), &TransferEngine::gaugeChanged, this,
-                [&](bool enabled, int percent) {
-                    if (enabled && percent >= 30 && !shot) {
-                        shot = true;
-                        shoot(ftp(), "shot-transfer.png");
-                    }
-                });
         QString asked;
         test::onNextModal([&](QWidget *dialog) {
             auto *form = qobject_cast<TFtpOpenForm *>(dialog);
@@ -379,7 +371,6 @@ private slots:
         QTest::mouseDClick(viewport(), Qt::LeftButton, {}, rowCenter(list(), row));
         QVERIFY2(asked.endsWith(QStringLiteral("\n\\\\PC1\\docs\\large.iso")), qPrintable(asked));
         QTRY_VERIFY_WITH_TIMEOUT(!ftp()->engine().jobRunning(), 30000);
-        QVERIFY(shot);
         QCOMPARE(ftp()->engine().DoneCount, 1u);
         QCOMPARE(test::readFile(m_downloads / "large.iso"), test::readFile(m_share / "large.iso"));
         QTRY_COMPARE(
@@ -387,23 +378,43 @@ private slots:
         QVERIFY(m_boxes.empty());
     }
 
-    // Remote rows dragged onto the queue list become its rows; dropped anywhere else they ask
-    // for a folder, go there, and the next browse starts in it.
+    // Remote rows dragged onto the queue list become its rows, which 佇列 fetches; dropped
+    // anywhere else they ask for a folder, go there, and the next browse starts in it.
     void draggedRowsQueueOrAskForAFolder()
     {
+        fs::remove(m_downloads / "large.iso"); // queue rows resume what is there
         m_dropOnQueue = true;
-        dragRows({"report.txt", "deep"});
+        dragRows({"large.iso", "deep"});
         QCOMPARE(m_dragFormats, QStringList({"application/x-veltrano-dragentry"}));
         // In the result list's order.
         const TEnhListModel *queue = ftp()->queueList()->model();
         QCOMPARE(queue->count(), 2);
-        const int file = rowOf("report.txt") < rowOf("deep") ? 0 : 1;
-        QCOMPARE(queue->cell(file, 0), std::string_view("\\\\PC1\\docs\\report.txt"));
-        QCOMPARE(queue->cell(file, 1), std::string_view("4096"));
+        const int file = rowOf("large.iso") < rowOf("deep") ? 0 : 1;
+        QCOMPARE(queue->cell(file, 0), std::string_view("\\\\PC1\\docs\\large.iso"));
+        QCOMPARE(queue->cell(file, 1), std::string_view("50331648"));
         QCOMPARE(queue->cell(1 - file, 0), std::string_view("\\\\PC1\\docs\\deep"));
         QCOMPARE(queue->cell(1 - file, 1), std::string_view("DIR"));
         QCOMPARE(queue->cell(1 - file, 3), std::string_view((m_downloads / "deep").string()));
         QVERIFY(!m_form->downloadTimer()->isActive());
+
+        bool shot = false;
+        const QMetaObject::Connection hook = connect(&ftp()->engine(),
+                &TransferEngine::gaugeChanged, this, [&](bool enabled, int percent) {
+                    if (enabled && percent >= 30 && !shot
+                            && ftp()->statusBar()->panel(0)->Text().contains("/48MB")) {
+                        shot = true;
+                        shoot(ftp(), "shot-transfer.png");
+                    }
+                });
+        clickTool(ftp(), "佇列");
+        QTRY_VERIFY_WITH_TIMEOUT(queue->cell(0, 4) == "完成" && queue->cell(1, 4) == "完成", 30000);
+        clickTool(ftp(), "佇列");
+        disconnect(hook);
+        QVERIFY(shot);
+        QCOMPARE(queue->cell(file, 7), std::string_view("GET 1, FAIL 0"));
+        QCOMPARE(queue->cell(1 - file, 7), std::string_view("GET 2, FAIL 0"));
+        QCOMPARE(test::readFile(m_downloads / "large.iso"), test::readFile(m_share / "large.iso"));
+        QCOMPARE(test::readFile(m_downloads / "deep" / "inner" / "y.bin"), std::string("y"));
 
         m_dropOnQueue = false;
         const fs::path picked = m_downloads / "picked";
