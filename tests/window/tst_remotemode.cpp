@@ -496,24 +496,28 @@ private slots:
         QTRY_COMPARE(m_opened.size(), size_t(1));
         QCOMPARE(m_opened[0], QUrl::fromLocalFile(QString::fromStdString(m_downloads.string())));
 
-        const fs::path cut = m_downloads / "cut";
-        fs::create_directories(cut);
-        TItemData item;
-        item.Size = kLargeSize;
-        item.setName("\\\\PC1\\docs\\large.iso");
-        QMetaObject::Connection first = connect(&form->engine(), &TransferEngine::gaugeChanged,
-                this, [&](bool enabled, int percent) {
-                    if (enabled && percent > 0) {
-                        disconnect(first);
-                        clickTool(form, "放棄");
-                    }
-                });
-        form->engine().DownloadItem(item, cut.string());
-        QTRY_VERIFY_WITH_TIMEOUT(!form->engine().jobRunning(), 10000);
-        QCOMPARE(form->engine().DoneCount, 0u);
-        QCOMPARE(form->engine().FailCount, 1u);
-        QVERIFY(fs::file_size(cut / "large.iso") < kLargeSize);
-        QVERIFY(!form->engine().QueueFtpClient().Connected());
+        // 中斷 stops the file in transfer and keeps the connection; 放棄 drops both.
+        for (const auto &[button, staysConnected] :
+                std::vector<std::pair<const char *, bool>>{{"中斷", true}, {"放棄", false}}) {
+            const fs::path cut = m_downloads / button;
+            fs::create_directories(cut);
+            TItemData item;
+            item.Size = kLargeSize;
+            item.setName("\\\\PC1\\docs\\large.iso");
+            QMetaObject::Connection first = connect(&form->engine(),
+                    &TransferEngine::gaugeChanged, this, [&](bool enabled, int percent) {
+                        if (enabled && percent > 0) {
+                            disconnect(first);
+                            clickTool(form, button);
+                        }
+                    });
+            form->engine().DownloadItem(item, cut.string());
+            QTRY_VERIFY_WITH_TIMEOUT(!form->engine().jobRunning(), 10000);
+            QCOMPARE(form->engine().DoneCount, 0u);
+            QCOMPARE(form->engine().FailCount, 1u);
+            QVERIFY(fs::file_size(cut / "large.iso") < kLargeSize);
+            QTRY_COMPARE(form->engine().QueueFtpClient().Connected(), staysConnected);
+        }
     }
 
     // Stored settings of the remote source connect at start; closing the main window closes
