@@ -237,11 +237,11 @@ void THintForm::ListRemoteFolder(const QString &folder)
     std::string failure;
     try {
         if (!FtpForm)
-            throw Error("FTP仍在工作或尚未準備好");
+            throw Error(tr("FTP仍在工作或尚未準備好").toStdString());
         TransferEngine &engine = FtpForm->engine();
         const TFtpState state = engine.DirFtpClient().State();
         if (state != ftpReady && state != ftpInternalReady)
-            throw Error("FTP仍在工作或尚未準備好");
+            throw Error(tr("FTP仍在工作或尚未準備好").toStdString());
         engine.OnListDone = [this] {
             RemoteListDone();
         };

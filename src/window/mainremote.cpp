@@ -162,10 +162,9 @@ void TMainForm::startRemoteSearch(int32_t options, int32_t minHits)
     try {
         // A key changed to '?' on the way would search for something else.
         if (!wire)
-            throw Error(QCoreApplication::translate("TMainForm", "關鍵值含有伺服器無法接收的字元")
-                                .toStdString());
+            throw Error(tr("關鍵值含有伺服器無法接收的字元").toStdString());
         if (!m_ftpForm)
-            throw Error("FTP仍在工作或尚未準備好");
+            throw Error(tr("FTP仍在工作或尚未準備好").toStdString());
         SearchOptions searchOptions;
         searchOptions.Options = options;
         searchOptions.MinHits = minHits;

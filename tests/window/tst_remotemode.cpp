@@ -351,6 +351,11 @@ private slots:
         m_form->searchPage()->textBox(1)->setEditText(QString());
         QVERIFY(!m_form->searching());
         QVERIFY2(m_form->statusText(1).startsWith("501 "), qPrintable(m_form->statusText(1)));
+        // A key the wire's code page cannot carry would arrive as '?', another search.
+        typeSearch(QStringLiteral("\U0001F600"));
+        QCOMPARE(m_boxes.size(), size_t(1));
+        QVERIFY(!m_form->searching());
+        m_boxes.clear();
         typeSearch("e");
         QVERIFY(ended.wait(10000));
         QCOMPARE(m_form->statusText(0), QStringLiteral("總共搜尋到 6 項目"));
