@@ -228,6 +228,9 @@ void TransferEngine::StartRemoteSearch(const std::string &argument)
 {
     TFtpClient &client = DirFtpClient();
     m_kind[0] = rkSearch;
+    // A stop that came after the last search had ended must not cut this one short; a job
+    // start does the same.
+    m_continue = true;
     m_find.start();
     client.SetLocalFileName("OPENFIND " + argument);
     client.QuoteAsync();

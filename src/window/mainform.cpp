@@ -388,8 +388,11 @@ void TMainForm::OnEnd(TObjSearch &)
 
 void TMainForm::BitBtn2Click()
 {
-    if (m_remoteMode && m_ftpForm) {
-        m_ftpForm->engine().AbortTransfer();
+    if (m_remoteMode) {
+        // The flag stops whichever transfer reports next: without a search to stop, that
+        // would be a download.
+        if (m_ftpForm && m_searching)
+            m_ftpForm->engine().AbortTransfer();
         return;
     }
     if (m_worker)

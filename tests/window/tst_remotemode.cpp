@@ -371,6 +371,14 @@ private slots:
             asked = form->fileMemo()->toPlainText();
             QTest::mouseClick(form->okButton(), Qt::LeftButton);
         });
+        // 停止 while no search runs leaves the download alone.
+        QMetaObject::Connection stop = connect(&ftp()->engine(), &TransferEngine::gaugeChanged,
+                this, [&](bool enabled, int percent) {
+                    if (enabled && percent > 0) {
+                        disconnect(stop);
+                        QTest::mouseClick(m_form->stopButton(), Qt::LeftButton);
+                    }
+                });
         const int row = rowOf("large.iso");
         QTest::mouseClick(viewport(), Qt::LeftButton, {}, rowCenter(list(), row));
         QTest::mouseDClick(viewport(), Qt::LeftButton, {}, rowCenter(list(), row));
