@@ -484,6 +484,22 @@ private slots:
         QTRY_COMPARE(hint->windowTitle(), QStringLiteral("\\\\PC1\\docs\\deep\\"));
         QTRY_COMPARE(std::string(hint->listView()->model()->cell(1, 0)), std::string("inner"));
         QCOMPARE(std::string(hint->listView()->model()->cell(2, 0)), std::string("x.bin"));
+
+        // Dragged out of the hint, a remote file travels as the server's entry too.
+        m_dropOnQueue = true;
+        const int queued = ftp()->queueList()->model()->count();
+        const QPoint file = view->visualRect(view->model()->index(2, 0)).center();
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, file);
+        QTest::mousePress(view->viewport(), Qt::LeftButton, {}, file);
+        QMouseEvent move(QEvent::MouseMove, file + QPoint(10, 0),
+                view->viewport()->mapToGlobal(file + QPoint(10, 0)), Qt::NoButton, Qt::LeftButton,
+                {});
+        QApplication::sendEvent(view->viewport(), &move);
+        QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, file + QPoint(10, 0));
+        const TEnhListModel *queue = ftp()->queueList()->model();
+        QCOMPARE(queue->count(), queued + 1);
+        QCOMPARE(queue->cell(queued, 0), std::string_view("\\\\PC1\\docs\\deep\\x.bin"));
+        QCOMPARE(queue->cell(queued, 1), std::string_view("2048")); // 3000 bytes, 2 KB listed
     }
 
     // 斷線 ends both sessions, 重連 logs both on again (a second one is refused), 檔案 opens the
