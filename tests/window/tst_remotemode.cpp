@@ -192,7 +192,7 @@ private slots:
         test::writeFile(m_share / "large.iso", large);
 
         CollectOptions options;
-        options.cacheRoot = m_home.path() / "served";
+        options.cacheRoot = m_home.path() / "Cache"; // the window's own cache too
         options.resolveAddresses = false;
         collectShares({parseShareSpec("\\\\PC1\\docs=" + m_share.string())}, options);
         generateSynthCache(m_home.path() / "many", SynthCacheSpec::sized(40000, 600, 4));
@@ -204,7 +204,7 @@ private slots:
                     cache.string(), "--shares", (m_home.path() / "shares").string(), "--users",
                     (m_home.path() / "users").string()});
         };
-        m_docs = serve(m_home.path() / "served");
+        m_docs = serve(m_home.path() / "Cache");
         m_many = serve(m_home.path() / "many");
         QVERIFY(m_docs->up() && m_many->up());
 
@@ -253,6 +253,18 @@ private slots:
         TDropFileSource::setExecutor({});
         setShellOpen({});
         m_form.reset();
+    }
+
+    // 停止 in local mode once took the pictures away from the rows for the rest of the run.
+    void localStopKeepsTheRowPictures()
+    {
+        QSignalSpy ended(m_form.get(), &TMainForm::searchEnded);
+        typeSearch("report");
+        QVERIFY(ended.wait(10000));
+        QCOMPARE(list()->model()->count(), 1);
+        QTest::mouseClick(m_form->stopButton(), Qt::LeftButton);
+        const QModelIndex first = list()->model()->index(0, 0);
+        QVERIFY(!list()->model()->data(first, Qt::DecorationRole).value<QIcon>().isNull());
     }
 
     // The first entry creates the transfer window; Stop ends a search that is pouring in, and
