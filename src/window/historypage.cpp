@@ -11,6 +11,7 @@
 #include "widgets/enhlistview.h"
 #include "widgets/images.h"
 #include "widgets/msgbox.h"
+#include "window/enginetext.h"
 
 namespace veltrano {
 namespace {
@@ -38,7 +39,7 @@ void THistoryPage::createList()
     m_list = new TEnhListView(this);
     std::vector<TEnhListModel::Column> columns;
     for (const std::string_view caption : kHistoryColumnTexts)
-        columns.push_back({QString::fromUtf8(caption.data(), qsizetype(caption.size())), 100});
+        columns.push_back({engineText(caption), 100});
     m_list->setColumns(std::move(columns), 2);
     m_list->setImages(m_locationImages);
     m_list->setMultiSelect(false);
@@ -54,8 +55,8 @@ void THistoryPage::createList()
     row->addWidget(m_list, 1);
 
     auto *buttons = new QVBoxLayout;
-    m_select = new QPushButton(QStringLiteral("選取"), this);
-    m_delete = new QPushButton(QStringLiteral("刪除"), this);
+    m_select = new QPushButton(tr("選取"), this);
+    m_delete = new QPushButton(tr("刪除"), this);
     for (QPushButton *button : {m_select, m_delete}) {
         button->setAutoDefault(false);
         buttons->addWidget(button);
@@ -143,7 +144,7 @@ void THistoryPage::load(const std::filesystem::path &folder)
         loadSearchHistory(files, folder, m_codePage);
     } catch (const std::exception &error) {
         files.entries.clear();
-        MsgBox(this, std::string(kHistoryReadFailed) + error.what(), mkError);
+        MsgBox(this, engineText(kHistoryReadFailed).toStdString() + error.what(), mkError);
     }
     m_history = historyToUtf8(files, m_codePage);
     refill();
@@ -157,7 +158,7 @@ void THistoryPage::save(const std::filesystem::path &folder)
     try {
         saveSearchHistory(files, folder, m_codePage);
     } catch (const std::exception &error) {
-        MsgBox(this, std::string(kHistoryWriteFailed) + error.what(), mkError);
+        MsgBox(this, engineText(kHistoryWriteFailed).toStdString() + error.what(), mkError);
     }
 }
 
