@@ -104,7 +104,7 @@
     </message>
     <message>
         <source>副檔名</source>
-        <translation>Extension</translation>
+        <translation>Ext.</translation>
     </message>
     <message>
         <source>大小(KB)</source>
@@ -120,7 +120,7 @@
     </message>
     <message>
         <source>修改日期</source>
-        <translation>Date modified</translation>
+        <translation>Modified</translation>
     </message>
 </context>
 <context>
@@ -442,7 +442,7 @@ Date: %6
     </message>
     <message>
         <source>副檔名</source>
-        <translation>Extension</translation>
+        <translation>Ext.</translation>
     </message>
     <message>
         <source>大小</source>
