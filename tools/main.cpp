@@ -37,8 +37,8 @@ int main(int argc, char **argv)
     // never changes with it.
     std::string lang;
     app.add_option("--lang", lang,
-                   "Language of messages: en or zh_TW (default: $VELTRANO_LANG, else the locale's: "
-                   "English for en_*, Traditional Chinese otherwise)")
+               "Language of messages: en or zh_TW (default: $VELTRANO_LANG, else the locale's: "
+               "English for en_*, Traditional Chinese otherwise)")
             ->check([](const std::string &value) {
                 return veltrano::languageOfName(value) ? std::string()
                                                        : "--lang takes en or zh_TW, not " + value;

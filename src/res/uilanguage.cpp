@@ -6,7 +6,7 @@
 namespace veltrano {
 namespace {
 
-std::atomic<UiLanguage> g_language {UiLanguage::TraditionalChinese};
+std::atomic<UiLanguage> g_language{UiLanguage::TraditionalChinese};
 
 // The language part of a locale name: "en" of "en_US.UTF-8@euro".
 std::string_view languagePart(std::string_view name)

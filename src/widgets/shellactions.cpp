@@ -36,7 +36,8 @@ QString permissionText(const QString &path)
 QString sizeText(const FolderProperties &props)
 {
     const QLocale locale;
-    QString text = QCoreApplication::translate("veltrano::ShellActions", "%1 位元組(%2 個檔案,%3 個資料夾)")
+    QString text = QCoreApplication::translate(
+            "veltrano::ShellActions", "%1 位元組(%2 個檔案,%3 個資料夾)")
                            .arg(locale.toString(props.size), locale.toString(props.files),
                                    locale.toString(props.folders));
     if (!props.complete)
@@ -107,15 +108,18 @@ bool DisplayPropertiesDialog(const QString &path, QWidget *owner)
         label->setTextInteractionFlags(Qt::TextSelectableByMouse);
         form->addRow(QCoreApplication::translate("veltrano::ShellActions", caption), label);
     };
-    addRow(QT_TRANSLATE_NOOP("veltrano::ShellActions", "名稱:"), info.fileName().isEmpty() ? path : info.fileName());
+    addRow(QT_TRANSLATE_NOOP("veltrano::ShellActions", "名稱:"),
+            info.fileName().isEmpty() ? path : info.fileName());
     addRow(QT_TRANSLATE_NOOP("veltrano::ShellActions", "位置:"), info.absoluteFilePath());
     addRow(QT_TRANSLATE_NOOP("veltrano::ShellActions", "大小:"), sizeText(props));
     addRow(QT_TRANSLATE_NOOP("veltrano::ShellActions", "權限:"), props.permissions);
-    addRow(QT_TRANSLATE_NOOP("veltrano::ShellActions", "擁有者:"), props.owner + QLatin1Char('/') + props.group);
+    addRow(QT_TRANSLATE_NOOP("veltrano::ShellActions", "擁有者:"),
+            props.owner + QLatin1Char('/') + props.group);
     addRow(QT_TRANSLATE_NOOP("veltrano::ShellActions", "修改日期:"), props.modified);
     column->addLayout(form);
     auto *buttons = new QDialogButtonBox(&dialog);
-    buttons->addButton(QCoreApplication::translate("veltrano::ShellActions", "確定"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(QCoreApplication::translate("veltrano::ShellActions", "確定"),
+            QDialogButtonBox::AcceptRole);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     column->addWidget(buttons);
     dialog.exec();
@@ -125,10 +129,13 @@ bool DisplayPropertiesDialog(const QString &path, QWidget *owner)
 ShellMenuChoice DisplayContextMenu(const QString &path, QWidget *owner, const QPoint &screenPoint)
 {
     QMenu menu(owner);
-    QAction *open = menu.addAction(QCoreApplication::translate("veltrano::ShellActions", "在檔案管理員中開啟(&O)"));
-    QAction *create = menu.addAction(QCoreApplication::translate("veltrano::ShellActions", "新資料夾(&N)..."));
+    QAction *open = menu.addAction(
+            QCoreApplication::translate("veltrano::ShellActions", "在檔案管理員中開啟(&O)"));
+    QAction *create = menu.addAction(
+            QCoreApplication::translate("veltrano::ShellActions", "新資料夾(&N)..."));
     menu.addSeparator();
-    QAction *props = menu.addAction(QCoreApplication::translate("veltrano::ShellActions", "內容(&R)"));
+    QAction *props =
+            menu.addAction(QCoreApplication::translate("veltrano::ShellActions", "內容(&R)"));
     menu.setDefaultAction(open);
     QAction *chosen = menu.exec(screenPoint);
     if (chosen == open) {

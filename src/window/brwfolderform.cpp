@@ -22,9 +22,12 @@ namespace {
 
 constexpr int kClientWidth = 472;
 constexpr int kClientHeight = 303;
-constexpr const char *kChooseValidFolder = QT_TRANSLATE_NOOP("veltrano::TBrwFolderForm", "請選擇有效的磁碟目錄");
-constexpr const char *kParentMissing = QT_TRANSLATE_NOOP("veltrano::TBrwFolderForm", "父目錄並不存在,請選擇有效的目錄");
-constexpr const char *kCannotCreate = QT_TRANSLATE_NOOP("veltrano::TBrwFolderForm", "無法建立目錄 %1\n%2");
+constexpr const char *kChooseValidFolder =
+        QT_TRANSLATE_NOOP("veltrano::TBrwFolderForm", "請選擇有效的磁碟目錄");
+constexpr const char *kParentMissing =
+        QT_TRANSLATE_NOOP("veltrano::TBrwFolderForm", "父目錄並不存在,請選擇有效的目錄");
+constexpr const char *kCannotCreate =
+        QT_TRANSLATE_NOOP("veltrano::TBrwFolderForm", "無法建立目錄 %1\n%2");
 
 bool isDirectory(const QString &path)
 {
@@ -145,10 +148,7 @@ void TBrwFolderForm::BitBtn3Click()
             std::filesystem::path(QFile::encodeName(target).toStdString()), error);
     if (error || !isDirectory(target)) {
         const std::string reason = error ? ErrorText(error.value()) : ErrorText(ENOTDIR);
-        MsgBox(this,
-                tr(kCannotCreate)
-                        .arg(target, QString::fromStdString(reason))
-                        .toStdString(),
+        MsgBox(this, tr(kCannotCreate).arg(target, QString::fromStdString(reason)).toStdString(),
                 mkError);
         return;
     }

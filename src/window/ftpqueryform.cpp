@@ -103,14 +103,14 @@ TFtpQueryForm::LocalFile TFtpQueryForm::readLocalFile(const QString &path)
 
 void TFtpQueryForm::buildText()
 {
-    const QString text = tr(
-            "來源檔案\n檔名:%1\n大小:%2\n日期:%3\n\n目的檔案\n檔名:%4\n大小:%5\n日期:%6\n\n")
-                                 .arg(QString::fromStdString(m_codePage.toUtf8(m_remote.name())))
-                                 .arg(m_remote.Size)
-                                 .arg(QString::fromStdString(formatDateTime(m_remote.Time)))
-                                 .arg(m_local.name)
-                                 .arg(m_local.size)
-                                 .arg(QString::fromStdString(formatDateTime(m_local.time)));
+    const QString text =
+            tr("來源檔案\n檔名:%1\n大小:%2\n日期:%3\n\n目的檔案\n檔名:%4\n大小:%5\n日期:%6\n\n")
+                    .arg(QString::fromStdString(m_codePage.toUtf8(m_remote.name())))
+                    .arg(m_remote.Size)
+                    .arg(QString::fromStdString(formatDateTime(m_remote.Time)))
+                    .arg(m_local.name)
+                    .arg(m_local.size)
+                    .arg(QString::fromStdString(formatDateTime(m_local.time)));
     m_query->setText(text);
 }
 

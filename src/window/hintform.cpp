@@ -76,10 +76,10 @@ THintForm::THintForm(TImageList &images, TExtList &extList, QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     m_list = new TEnhListView(this);
-    m_list->setColumns({{tr("檔名"), 120, Qt::AlignLeft, false},
-                               {tr("副檔名"), 60, Qt::AlignLeft, false},
-                               {tr("大小"), 70, Qt::AlignRight, false},
-                               {tr("日期"), 130, Qt::AlignHCenter, false}},
+    m_list->setColumns(
+            {{tr("檔名"), 120, Qt::AlignLeft, false}, {tr("副檔名"), 60, Qt::AlignLeft, false},
+                    {tr("大小"), 70, Qt::AlignRight, false},
+                    {tr("日期"), 130, Qt::AlignHCenter, false}},
             1);
     m_list->setImages(&m_images);
     m_list->setMultiSelect(true);
@@ -146,10 +146,8 @@ THintForm::THintForm(TImageList &images, TExtList &extList, QWidget *parent)
 
     m_popup = new QMenu(this);
     QMenu *view = m_popup->addMenu(tr("檢視"));
-    connect(view->addAction(tr("清單")), &QAction::triggered, this,
-            &THintForm::N2Click);
-    connect(view->addAction(tr("詳細資料")), &QAction::triggered, this,
-            &THintForm::N3Click);
+    connect(view->addAction(tr("清單")), &QAction::triggered, this, &THintForm::N2Click);
+    connect(view->addAction(tr("詳細資料")), &QAction::triggered, this, &THintForm::N3Click);
 
     m_hideTimer.setInterval(200);
     connect(&m_hideTimer, &QTimer::timeout, this, &THintForm::HintTimerTimer);

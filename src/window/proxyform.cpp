@@ -183,8 +183,7 @@ bool TProxyForm::storePort()
     }
     // A socket port is 16 bits: a larger number would quietly reach some other port.
     if (port < 1 || port > 65535) {
-        MsgBox(this, tr("「%1」不是有效的連接埠(1 到 65535)").arg(text).toStdString(),
-                mkError);
+        MsgBox(this, tr("「%1」不是有效的連接埠(1 到 65535)").arg(text).toStdString(), mkError);
         m_port->setFocus();
         return false;
     }
@@ -199,8 +198,7 @@ bool TProxyForm::storeDownloadFolder()
     // A folder the record cannot hold whole is refused: cut or patched, it would name
     // another folder and downloads would land there.
     if (!encoded) {
-        MsgBox(this, tr("下載路徑含有無法儲存的字元:%1").arg(text).toStdString(),
-                mkError);
+        MsgBox(this, tr("下載路徑含有無法儲存的字元:%1").arg(text).toStdString(), mkError);
         m_target->setFocus();
         return false;
     }
@@ -209,10 +207,7 @@ bool TProxyForm::storeDownloadFolder()
         folder += '/';
     if (folder.size() > kSetupTextLimit) {
         MsgBox(this,
-                tr("下載路徑過長(最多 %1 位元組):%2")
-                        .arg(kSetupTextLimit)
-                        .arg(text)
-                        .toStdString(),
+                tr("下載路徑過長(最多 %1 位元組):%2").arg(kSetupTextLimit).arg(text).toStdString(),
                 mkError);
         m_target->setFocus();
         return false;

@@ -7,9 +7,8 @@
 #include <QTabWidget>
 #include <QTest>
 
-#include "modaldriver.h"
-
 #include "cache/cachewriter.h"
+#include "modaldriver.h"
 #include "res/uilanguage.h"
 #include "search/compare.h"
 #include "store/commoninfo.h"
@@ -55,7 +54,7 @@ class TestLanguage : public QObject
     }
     void makeForm()
     {
-        const SetupEnvironment environment {CodePage("CP950"), m_folder, m_folder};
+        const SetupEnvironment environment{CodePage("CP950"), m_folder, m_folder};
         DefaultSetupInfo(m_setup, environment);
         DefaultCommonInfo(m_common, 0);
         m_form = std::make_unique<TMainForm>(m_setup, m_common, m_folder);
@@ -101,14 +100,14 @@ private slots:
         QTest::addColumn<QByteArray>("lang");
         QTest::addColumn<QStringList>("texts");
         QTest::newRow("English") << QByteArray("en_US.UTF-8")
-                                 << QStringList {"Name and Location", "Options", "History", "Search",
+                                 << QStringList{"Name and Location", "Options", "History", "Search",
                                             "Stop", "Clear", "&Open", "Open Co&mputer",
                                             "Open Containing &Folder", "Show Folder &Contents",
                                             "&Save Results", "Name", "Ext.", "File name",
                                             "contains", "(none)", "All cached data", "Error",
                                             "Enter at least one key (not blank)", "Proxy Server",
                                             "OK"};
-        const QStringList chinese {"名稱及位置", "條件選項", "歷史", "搜尋", "停止", "清理",
+        const QStringList chinese{"名稱及位置", "條件選項", "歷史", "搜尋", "停止", "清理",
                 "開啟(&O)", "開啟所在電腦", "開啟所在資料夾(&F)", "內容提示", "儲存結果", "名稱",
                 "副檔名", "檔名", "包含", "無", "所有快取資料", "錯誤",
                 "至少輸入一個關鍵值(非空白)", "代理伺服器", "確定"};
@@ -131,7 +130,8 @@ private slots:
         for (QPushButton *button :
                 {m_form->searchButton(), m_form->stopButton(), m_form->clearButton()})
             shown << button->text();
-        for (QAction *action : m_form->findChild<QMenu *>(QStringLiteral("ResultMenu"))->actions()) {
+        for (QAction *action :
+                m_form->findChild<QMenu *>(QStringLiteral("ResultMenu"))->actions()) {
             if (!action->isSeparator())
                 shown << action->text();
         }
@@ -144,7 +144,8 @@ private slots:
 
         pressEnterIn(QStringLiteral("  "));
         QCOMPARE(m_boxes.size(), size_t(1));
-        shown << QString::fromStdString(m_boxes[0].title) << QString::fromStdString(m_boxes[0].text);
+        shown << QString::fromStdString(m_boxes[0].title)
+              << QString::fromStdString(m_boxes[0].text);
 
         QString title;
         QString ok;
@@ -201,10 +202,14 @@ private slots:
         QTest::addColumn<QString>("environment");
         QTest::addColumn<QString>("option");
         QTest::addColumn<bool>("english");
-        QTest::newRow("English locale") << "LANG=en_US.UTF-8" << "" << true;
-        QTest::newRow("English locale, --lang zh_TW") << "LANG=en_US.UTF-8" << "--lang zh_TW" << false;
-        QTest::newRow("no locale") << "LANG=C.UTF-8" << "" << false;
-        QTest::newRow("--lang en") << "LANG=zh_TW.UTF-8" << "--lang en" << true;
+        QTest::newRow("English locale") << "LANG=en_US.UTF-8"
+                                        << "" << true;
+        QTest::newRow("English locale, --lang zh_TW") << "LANG=en_US.UTF-8"
+                                                      << "--lang zh_TW" << false;
+        QTest::newRow("no locale") << "LANG=C.UTF-8"
+                                   << "" << false;
+        QTest::newRow("--lang en") << "LANG=zh_TW.UTF-8"
+                                   << "--lang en" << true;
     }
     void commandLineFollowsTheLocale()
     {
@@ -213,8 +218,8 @@ private slots:
         QFETCH(bool, english);
         // A size that "contains" is refused with 50101.
         const test::CliRun run = test::runCommand("env -u LC_ALL -u LC_MESSAGES -u VELTRANO_LANG "
-                + environment.toStdString() + " " + VELTRANO_CLI + " search "
-                + option.toStdString() + " --cache '" + m_folder + "Cache' size contains 5");
+                + environment.toStdString() + " " + VELTRANO_CLI + " search " + option.toStdString()
+                + " --cache '" + m_folder + "Cache' size contains 5");
         QCOMPARE(run.status, 2);
         QCOMPARE(QString::fromStdString(run.err).trimmed(),
                 english ? QStringLiteral("File size cannot be searched with \"contains\"")
