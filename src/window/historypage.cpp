@@ -7,6 +7,7 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include "res/uilanguage.h"
 #include "util/error.h"
 #include "widgets/enhlistview.h"
 #include "widgets/images.h"
@@ -19,6 +20,22 @@ namespace {
 constexpr int kClockImage = 2;
 constexpr int kCellCommand = 4;
 constexpr int kCellEntry = 5; // the entry's position in the store, to follow the user's sorting
+
+// A past condition as an English window shows it: its words in English, apart. The entry keeps
+// the list's own words, which the files and the search server read; a row whose words are not
+// the list's shows as it was stored.
+std::string shownCondition(const RecalledRows &rows, size_t row, const std::string &stored)
+{
+    const RecalledRow &recalled = rows[row];
+    if (stored.empty() || uiLanguage() != UiLanguage::English || !recalled.field || !recalled.op
+            || (row > 0 && !recalled.logic))
+        return stored;
+    std::string shown;
+    if (row > 0)
+        shown = engineText(kCompLogicWords[size_t(*recalled.logic)]).toStdString() + ' ';
+    return shown + engineText(kCompFieldWords[size_t(*recalled.field)]).toStdString() + ' '
+            + engineText(kCompOpWords[size_t(*recalled.op)]).toStdString() + ' ' + recalled.text;
+}
 
 } // namespace
 
@@ -90,8 +107,12 @@ void THistoryPage::refill()
     for (size_t i = 0; i < m_history.entries.size(); ++i) {
         const HistoryEntry &entry = m_history.entries[i];
         const std::string position = std::to_string(i);
-        const std::string_view cells[] = {entry.DateTime, entry.Cond1,   entry.Cond2,
-                                          entry.Cond3,    entry.Command, position};
+        const RecalledRows rows = recallCommand(entry.Command, m_utf8);
+        const std::string cond1 = shownCondition(rows, 0, entry.Cond1);
+        const std::string cond2 = shownCondition(rows, 1, entry.Cond2);
+        const std::string cond3 = shownCondition(rows, 2, entry.Cond3);
+        const std::string_view cells[] = {
+                entry.DateTime, cond1, cond2, cond3, entry.Command, position};
         model->stage(kClockImage, cells);
     }
     model->flush();

@@ -163,7 +163,7 @@ private slots:
     }
 
     // An English window records the list's own words: the history files and the search server
-    // read them back, and a Chinese window must recall them.
+    // read them back, and a Chinese window must recall them. It shows them in English.
     void englishWindowRecordsTheListsOwnWords()
     {
         chooseFromLocale("en_US.UTF-8");
@@ -174,6 +174,7 @@ private slots:
         QVERIFY(m_boxes.empty());
         const TEnhListModel *history = m_form->historyPage()->listView()->model();
         QCOMPARE(history->count(), 1);
+        QCOMPARE(std::string(history->cell(0, 1)), std::string("File name contains report"));
         QCOMPARE(std::string(history->cell(0, 4)),
                 std::string("檔名,包含,report;無,檔案大小,大於,;無,修改日期,大於,"));
     }
