@@ -27,8 +27,7 @@ constexpr int kCellEntry = 5; // the entry's position in the store, to follow th
 std::string shownCondition(const RecalledRows &rows, size_t row, const std::string &stored)
 {
     const RecalledRow &recalled = rows[row];
-    if (stored.empty() || uiLanguage() != UiLanguage::English || !recalled.field || !recalled.op
-            || (row > 0 && !recalled.logic))
+    if (stored.empty() || !recalled.field || !recalled.op || (row > 0 && !recalled.logic))
         return stored;
     std::string shown;
     if (row > 0)
@@ -107,10 +106,11 @@ void THistoryPage::refill()
     for (size_t i = 0; i < m_history.entries.size(); ++i) {
         const HistoryEntry &entry = m_history.entries[i];
         const std::string position = std::to_string(i);
-        const RecalledRows rows = recallCommand(entry.Command, m_utf8);
-        const std::string cond1 = shownCondition(rows, 0, entry.Cond1);
-        const std::string cond2 = shownCondition(rows, 1, entry.Cond2);
-        const std::string cond3 = shownCondition(rows, 2, entry.Cond3);
+        const bool english = uiLanguage() == UiLanguage::English;
+        const RecalledRows rows = english ? recallCommand(entry.Command, m_utf8) : RecalledRows {};
+        const std::string cond1 = english ? shownCondition(rows, 0, entry.Cond1) : entry.Cond1;
+        const std::string cond2 = english ? shownCondition(rows, 1, entry.Cond2) : entry.Cond2;
+        const std::string cond3 = english ? shownCondition(rows, 2, entry.Cond3) : entry.Cond3;
         const std::string_view cells[] = {
                 entry.DateTime, cond1, cond2, cond3, entry.Command, position};
         model->stage(kClockImage, cells);
