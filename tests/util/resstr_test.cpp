@@ -46,16 +46,6 @@ TEST(StringTable, EveryTextHasAnEnglishFormWithTheSamePlaceholders)
     }
 }
 
-TEST(StringTable, FollowsTheChosenLanguage)
-{
-    setUiLanguage(UiLanguage::English);
-    EXPECT_EQ(LoadResStr(50105), "Stop the search first");
-    EXPECT_EQ(FmtResStr(50109, "12"), "12 items found");
-    EXPECT_EQ(LoadResStr(10010), "Could not get folder data.");
-    setUiLanguage(UiLanguage::TraditionalChinese);
-    EXPECT_EQ(LoadResStr(50105), "請先停止搜尋");
-}
-
 // LC_ALL over LC_MESSAGES over LANG, as the C library reads them; --lang and $VELTRANO_LANG
 // over all three. Only English switches; every other locale keeps the program's Chinese.
 TEST(UiLanguageChoice, FollowsOptionThenVariableThenLocale)
