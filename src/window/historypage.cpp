@@ -107,7 +107,7 @@ void THistoryPage::refill()
         const HistoryEntry &entry = m_history.entries[i];
         const std::string position = std::to_string(i);
         const bool english = uiLanguage() == UiLanguage::English;
-        const RecalledRows rows = english ? recallCommand(entry.Command, m_utf8) : RecalledRows {};
+        const RecalledRows rows = english ? recallCommand(entry.Command, m_utf8) : RecalledRows{};
         const std::string cond1 = english ? shownCondition(rows, 0, entry.Cond1) : entry.Cond1;
         const std::string cond2 = english ? shownCondition(rows, 1, entry.Cond2) : entry.Cond2;
         const std::string cond3 = english ? shownCondition(rows, 2, entry.Cond3) : entry.Cond3;

@@ -1,10 +1,10 @@
-#include <gtest/gtest.h>
-
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <map>
 #include <optional>
+
+#include <gtest/gtest.h>
 
 #include "res/uilanguage.h"
 #include "util/resstr.h"
@@ -39,7 +39,10 @@ TEST(StringTable, EveryTextHasAnEnglishFormWithTheSamePlaceholders)
         const std::string_view chinese = LoadResStr(id, false);
         const std::string_view english = LoadResStr(id, true);
         EXPECT_NE(english, chinese) << id;
-        EXPECT_TRUE(std::all_of(english.begin(), english.end(), [](char c) { return (c & 0x80) == 0; }))
+        EXPECT_TRUE(std::all_of(english.begin(), english.end(),
+                [](char c) {
+                    return (c & 0x80) == 0;
+                }))
                 << id << ": " << english;
         EXPECT_EQ(count(english, "%s"), count(chinese, "%s")) << id;
         EXPECT_EQ(count(english, "\r\n"), count(chinese, "\r\n")) << id;
@@ -59,19 +62,19 @@ TEST(UiLanguageChoice, FollowsOptionThenVariableThenLocale)
         Env env;
         std::optional<UiLanguage> expected;
     } cases[] = {
-        {"", {}, Zh},
-        {"", {{"LANG", "en_US.UTF-8"}}, En},
-        {"", {{"LANG", "en_US.UTF-8"}, {"LC_MESSAGES", "zh_TW.UTF-8"}}, Zh},
-        {"", {{"LANG", "zh_TW.UTF-8"}, {"LC_MESSAGES", "en_GB.UTF-8"}}, En},
-        {"", {{"LC_MESSAGES", "en_GB"}, {"LC_ALL", "C.UTF-8"}}, Zh},
-        {"", {{"LC_ALL", "en_US.UTF-8"}, {"LANG", "zh_TW.UTF-8"}}, En},
-        {"", {{"LANG", "de_DE.UTF-8"}}, Zh},
-        {"", {{"LANG", "english"}}, Zh},
-        {"", {{"VELTRANO_LANG", "en"}, {"LANG", "zh_TW.UTF-8"}}, En},
-        {"", {{"VELTRANO_LANG", "xx"}, {"LANG", "en_US.UTF-8"}}, En},
-        {"zh_TW", {{"VELTRANO_LANG", "en"}, {"LC_ALL", "en_US.UTF-8"}}, Zh},
-        {"en", {{"LANG", "zh_TW.UTF-8"}}, En},
-        {"fr", {{"LANG", "en_US.UTF-8"}}, std::nullopt},
+            {"", {}, Zh},
+            {"", {{"LANG", "en_US.UTF-8"}}, En},
+            {"", {{"LANG", "en_US.UTF-8"}, {"LC_MESSAGES", "zh_TW.UTF-8"}}, Zh},
+            {"", {{"LANG", "zh_TW.UTF-8"}, {"LC_MESSAGES", "en_GB.UTF-8"}}, En},
+            {"", {{"LC_MESSAGES", "en_GB"}, {"LC_ALL", "C.UTF-8"}}, Zh},
+            {"", {{"LC_ALL", "en_US.UTF-8"}, {"LANG", "zh_TW.UTF-8"}}, En},
+            {"", {{"LANG", "de_DE.UTF-8"}}, Zh},
+            {"", {{"LANG", "english"}}, Zh},
+            {"", {{"VELTRANO_LANG", "en"}, {"LANG", "zh_TW.UTF-8"}}, En},
+            {"", {{"VELTRANO_LANG", "xx"}, {"LANG", "en_US.UTF-8"}}, En},
+            {"zh_TW", {{"VELTRANO_LANG", "en"}, {"LC_ALL", "en_US.UTF-8"}}, Zh},
+            {"en", {{"LANG", "zh_TW.UTF-8"}}, En},
+            {"fr", {{"LANG", "en_US.UTF-8"}}, std::nullopt},
     };
     for (const auto &c : cases) {
         const auto getenv = [&c](const char *name) -> const char * {
