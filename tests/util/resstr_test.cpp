@@ -33,17 +33,14 @@ TEST(StringTable, EveryTextHasAnEnglishFormWithTheSamePlaceholders)
             ++n;
         return n;
     };
+    const auto isAscii = [](char c) { return (c & 0x80) == 0; };
     const std::vector<int> ids = ResStrIds();
     ASSERT_GE(ids.size(), 21u);
     for (const int id : ids) {
         const std::string_view chinese = LoadResStr(id, false);
         const std::string_view english = LoadResStr(id, true);
         EXPECT_NE(english, chinese) << id;
-        EXPECT_TRUE(std::all_of(english.begin(), english.end(),
-                [](char c) {
-                    return (c & 0x80) == 0;
-                }))
-                << id << ": " << english;
+        EXPECT_TRUE(std::all_of(english.begin(), english.end(), isAscii)) << id << ": " << english;
         EXPECT_EQ(count(english, "%s"), count(chinese, "%s")) << id;
         EXPECT_EQ(count(english, "\r\n"), count(chinese, "\r\n")) << id;
     }
