@@ -33,7 +33,9 @@ TEST(StringTable, EveryTextHasAnEnglishFormWithTheSamePlaceholders)
             ++n;
         return n;
     };
-    const auto isAscii = [](char c) { return (c & 0x80) == 0; };
+    const auto isAscii = [](char c) {
+        return (c & 0x80) == 0;
+    };
     const std::vector<int> ids = ResStrIds();
     ASSERT_GE(ids.size(), 21u);
     for (const int id : ids) {
