@@ -79,10 +79,10 @@ THintForm::THintForm(TImageList &images, TExtList &extList, QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     m_list = new TEnhListView(this);
-    m_list->setColumns({{QStringLiteral("檔名"), 120, Qt::AlignLeft, false},
-                               {QStringLiteral("副檔名"), 60, Qt::AlignLeft, false},
-                               {QStringLiteral("大小"), 70, Qt::AlignRight, false},
-                               {QStringLiteral("日期"), 130, Qt::AlignHCenter, false}},
+    m_list->setColumns(
+            {{tr("檔名"), 120, Qt::AlignLeft, false}, {tr("副檔名"), 60, Qt::AlignLeft, false},
+                    {tr("大小"), 70, Qt::AlignRight, false},
+                    {tr("日期"), 130, Qt::AlignHCenter, false}},
             1);
     m_list->setImages(&m_images);
     m_list->setMultiSelect(true);
@@ -148,11 +148,9 @@ THintForm::THintForm(TImageList &images, TExtList &extList, QWidget *parent)
     });
 
     m_popup = new QMenu(this);
-    QMenu *view = m_popup->addMenu(QStringLiteral("檢視"));
-    connect(view->addAction(QStringLiteral("清單")), &QAction::triggered, this,
-            &THintForm::N2Click);
-    connect(view->addAction(QStringLiteral("詳細資料")), &QAction::triggered, this,
-            &THintForm::N3Click);
+    QMenu *view = m_popup->addMenu(tr("檢視"));
+    connect(view->addAction(tr("清單")), &QAction::triggered, this, &THintForm::N2Click);
+    connect(view->addAction(tr("詳細資料")), &QAction::triggered, this, &THintForm::N3Click);
 
     m_hideTimer.setInterval(200);
     connect(&m_hideTimer, &QTimer::timeout, this, &THintForm::HintTimerTimer);
@@ -252,7 +250,7 @@ void THintForm::ListRemoteFolder(const QString &folder)
         failure = error.what();
     }
     m_list->model()->flush();
-    for (const std::string &text : {std::string("讀取快取時發生錯誤"), failure}) {
+    for (const std::string &text : {tr("讀取快取時發生錯誤").toStdString(), failure}) {
         const std::array<std::string_view, hcCount> cells = {text, {}, {}, {}, {}};
         m_list->model()->insertRowAt(m_list->model()->count(), 0, cells);
     }
@@ -339,7 +337,7 @@ void THintForm::ListViewDblClick()
             bare.chop(1);
         // \\PC\ is as high as a listing goes: above it lies the network, not a folder.
         if (pathPart(bare, 3).isEmpty()) {
-            MsgBox(this, "不能在更上層", mkError);
+            MsgBox(this, tr("不能在更上層").toStdString(), mkError);
             return;
         }
         ListCacheFolder(parent);

@@ -120,9 +120,9 @@ void TMainForm::createPages()
     m_searchPage = new TSearchPage(&m_locationImages);
     m_optionsPage = new TOptionsPage(m_setup);
     m_historyPage = new THistoryPage(&m_locationImages, m_programCodePage);
-    m_pages->addTab(m_searchPage, QStringLiteral("名稱及位置"));
-    m_pages->addTab(m_optionsPage, QStringLiteral("條件選項"));
-    m_pages->addTab(m_historyPage, QStringLiteral("歷史"));
+    m_pages->addTab(m_searchPage, tr("名稱及位置"));
+    m_pages->addTab(m_optionsPage, tr("條件選項"));
+    m_pages->addTab(m_historyPage, tr("歷史"));
     m_pages->setFixedHeight(kPageControlHeight);
 
     connect(m_optionsPage, &TOptionsPage::viewStyleChosen, this, [this](int style) {
@@ -145,9 +145,9 @@ void TMainForm::createPanel()
     column->setContentsMargins(0, 4, 0, 4);
     column->setSpacing(6);
     m_animate = new TAnimate(panel);
-    m_search = new QPushButton(QStringLiteral("搜尋"), panel);
-    m_stop = new QPushButton(QStringLiteral("停止"), panel);
-    m_clear = new QPushButton(QStringLiteral("清理"), panel);
+    m_search = new QPushButton(tr("搜尋"), panel);
+    m_stop = new QPushButton(tr("停止"), panel);
+    m_clear = new QPushButton(tr("清理"), panel);
     m_search->setDefault(true);
     m_search->setAutoDefault(true);
     m_stop->setAutoDefault(false);
@@ -510,18 +510,18 @@ void TMainForm::createResultActions()
 
     m_resultMenu = new QMenu(this);
     m_resultMenu->setObjectName(QStringLiteral("ResultMenu"));
-    connect(m_resultMenu->addAction(QStringLiteral("開啟(&O)")), &QAction::triggered, this,
+    connect(m_resultMenu->addAction(tr("開啟(&O)")), &QAction::triggered, this,
             &TMainForm::O1Click);
     m_resultMenu->addSeparator();
-    connect(m_resultMenu->addAction(QStringLiteral("開啟所在電腦")), &QAction::triggered, this,
+    connect(m_resultMenu->addAction(tr("開啟所在電腦")), &QAction::triggered, this,
             &TMainForm::N7Click);
-    connect(m_resultMenu->addAction(QStringLiteral("開啟所在資料夾(&F)")), &QAction::triggered,
+    connect(m_resultMenu->addAction(tr("開啟所在資料夾(&F)")), &QAction::triggered,
             this, &TMainForm::N1Click);
     m_resultMenu->addSeparator();
-    connect(m_resultMenu->addAction(QStringLiteral("內容提示")), &QAction::triggered, this,
+    connect(m_resultMenu->addAction(tr("內容提示")), &QAction::triggered, this,
             &TMainForm::N5Click);
     m_resultMenu->addSeparator();
-    connect(m_resultMenu->addAction(QStringLiteral("儲存結果")), &QAction::triggered, this,
+    connect(m_resultMenu->addAction(tr("儲存結果")), &QAction::triggered, this,
             &TMainForm::N3Click);
 
     for (QAbstractItemView *view : {static_cast<QAbstractItemView *>(m_listView->reportView()),
@@ -706,7 +706,7 @@ void TMainForm::N3Click()
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setDefaultSuffix(QStringLiteral("TXT"));
     const QStringList filters = {QStringLiteral("*.TXT (*.TXT *.txt)"),
-            QStringLiteral("UTF-8 文字 (*.txt)"), QStringLiteral("CSV (*.csv)"),
+            tr("UTF-8 文字 (*.txt)"), QStringLiteral("CSV (*.csv)"),
             QStringLiteral("*.* (*)")};
     dialog.setNameFilters(filters);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())

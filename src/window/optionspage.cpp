@@ -19,8 +19,13 @@ namespace {
 
 // Captions by Tag.
 constexpr std::array<const char *, 7> kCaptions = {
-    "只顯現有相關檔案的資料夾", "搜尋前先清理", "目錄中命中則不深入搜尋", "同目錄命中互斥",
-    "只比對目錄名稱",           "同目錄中命中數必須大於", "即時快取資料顯示",
+    QT_TRANSLATE_NOOP("veltrano::TOptionsPage", "只顯現有相關檔案的資料夾"),
+    QT_TRANSLATE_NOOP("veltrano::TOptionsPage", "搜尋前先清理"),
+    QT_TRANSLATE_NOOP("veltrano::TOptionsPage", "目錄中命中則不深入搜尋"),
+    QT_TRANSLATE_NOOP("veltrano::TOptionsPage", "同目錄命中互斥"),
+    QT_TRANSLATE_NOOP("veltrano::TOptionsPage", "只比對目錄名稱"),
+    QT_TRANSLATE_NOOP("veltrano::TOptionsPage", "同目錄中命中數必須大於"),
+    QT_TRANSLATE_NOOP("veltrano::TOptionsPage", "即時快取資料顯示"),
 };
 
 uint8_t &settingOfTag(TSetupInfo &setup, int tag)
@@ -66,7 +71,7 @@ void TOptionsPage::createBoxes()
     constexpr std::array<std::pair<int, int>, 7> kPlace = {
         std::pair {0, 0}, {0, 1}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {1, 1}};
     for (int tag = 1; tag <= 7; ++tag) {
-        auto *box = new QCheckBox(QString::fromUtf8(kCaptions[size_t(tag - 1)]), this);
+        auto *box = new QCheckBox(tr(kCaptions[size_t(tag - 1)]), this);
         box->setProperty("Tag", tag);
         m_boxes[size_t(tag - 1)] = box;
         connect(box, &QCheckBox::clicked, this, [this, box] { OnlyShowFolderCheckBoxClick(box); });
@@ -94,8 +99,8 @@ void TOptionsPage::createButtons()
     auto *view = new QGroupBox(this);
     auto *viewRow = new QHBoxLayout(view);
     viewRow->setContentsMargins(6, 2, 6, 2);
-    m_list = new QRadioButton(QStringLiteral("清單"), view);
-    m_details = new QRadioButton(QStringLiteral("詳細資料"), view);
+    m_list = new QRadioButton(tr("清單"), view);
+    m_details = new QRadioButton(tr("詳細資料"), view);
     viewRow->addWidget(m_list);
     viewRow->addWidget(m_details);
     grid->addWidget(view, 2, 1);
@@ -104,8 +109,8 @@ void TOptionsPage::createButtons()
             [this] { emit viewStyleChosen(kViewStyleDetails); });
 
     auto *buttons = new QHBoxLayout;
-    m_font = new QPushButton(QStringLiteral("字型"), this);
-    m_proxy = new QPushButton(QStringLiteral("代理伺服器"), this);
+    m_font = new QPushButton(tr("字型"), this);
+    m_proxy = new QPushButton(tr("代理伺服器"), this);
     for (QPushButton *button : {m_font, m_proxy}) {
         button->setAutoDefault(false);
         buttons->addWidget(button);
