@@ -75,6 +75,9 @@ TMainForm::TMainForm(
     createResultList();
     createStatusBar();
     createResultActions();
+    createShortcuts();
+    createTypingSearch();
+    nameControlsForAssistiveTech();
     m_posSaver = new TFormPosSaver(this);
     m_posSaver->RegKey = kWindowKey;
     m_posSaver->DesignRes = 96;
@@ -276,6 +279,8 @@ void TMainForm::BitBtn1Click()
 
 void TMainForm::startSearch()
 {
+    if (deferBehindTypedSearch())
+        return;
     if (m_searching) {
         MsgBoxRes(this, kStrStopFirst, mkInformation);
         return;
@@ -307,6 +312,7 @@ void TMainForm::startSearch()
     if (m_setup.OnlyFolderName)
         options |= soOnlyFolderName;
 
+    takeOverTypedRows();
     m_historyPage->recordSearch(m_searchPage->displayedTexts());
     m_panel0->clear();
     m_animate->setActive(true);
@@ -374,16 +380,14 @@ void TMainForm::OnEnd(TObjSearch &)
     m_panel0->setText(
             qs(FmtResStr(kStrItemsFoundTotal, std::to_string(m_listView->model()->count()))));
     emit searchEnded();
+    startPendingSearch();
 }
 
 void TMainForm::BitBtn2Click()
 {
+    stopTyping();
     if (m_worker)
         m_worker->Terminate();
-    // The image lists are members and go before the child lists do; a shown window still
-    // measures its rows while it is torn down.
-    m_listView->setImages(nullptr);
-    m_historyPage->listView()->setImages(nullptr);
 }
 
 void TMainForm::BitBtn3Click()

@@ -54,6 +54,7 @@ TOptionsPage::TOptionsPage(TSetupInfo &setup, QWidget *parent)
 {
     createBoxes();
     createButtons();
+    createTypingBox();
 }
 
 void TOptionsPage::createBoxes()
@@ -116,8 +117,23 @@ void TOptionsPage::createButtons()
     connect(m_proxy, &QPushButton::clicked, this, &TOptionsPage::ProxyButtonClick);
 }
 
+void TOptionsPage::createTypingBox()
+{
+    // Not one of the Tag boxes: its setting has no Tag, and the shared handler must not guess.
+    auto *grid = static_cast<QGridLayout *>(layout());
+    m_typing = new QCheckBox(tr("輸入時即時搜尋"), this);
+    m_typing->setToolTip(tr("在本機快取中搜尋時，停止輸入 150 毫秒後結果清單即隨關鍵字更新；"
+                            "只有按 Enter 或「搜尋」的搜尋才記入歷史"));
+    grid->addWidget(m_typing, 5, 0);
+    grid->setRowStretch(5, 0);
+    grid->setRowStretch(6, 1);
+    connect(m_typing, &QCheckBox::clicked, this,
+            [this](bool checked) { m_setup.SearchAsYouType = checked ? 1 : 0; });
+}
+
 void TOptionsPage::loadFromSettings()
 {
+    m_typing->setChecked(m_setup.SearchAsYouType != 0);
     for (int tag = 1; tag <= 7; ++tag)
         checkBox(tag)->setChecked(settingOfTag(m_setup, tag) != 0);
     // A stored value out of the box's range is brought into it, setting included, so that the
