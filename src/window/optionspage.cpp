@@ -112,7 +112,7 @@ void TOptionsPage::createButtons()
         buttons->addWidget(button);
     }
     buttons->addStretch(1);
-    grid->addLayout(buttons, 3, 1, 2, 1, Qt::AlignBottom);
+    grid->addLayout(buttons, 4, 1, Qt::AlignBottom);
     connect(m_font, &QPushButton::clicked, this, &TOptionsPage::fontClicked);
     connect(m_proxy, &QPushButton::clicked, this, &TOptionsPage::ProxyButtonClick);
 }
@@ -124,9 +124,8 @@ void TOptionsPage::createTypingBox()
     m_typing = new QCheckBox(tr("輸入時即時搜尋"), this);
     m_typing->setToolTip(tr("在本機快取中搜尋時，停止輸入 150 毫秒後結果清單即隨關鍵字更新；"
                             "只有按 Enter 或「搜尋」的搜尋才記入歷史"));
-    grid->addWidget(m_typing, 5, 0);
-    grid->setRowStretch(5, 0);
-    grid->setRowStretch(6, 1);
+    // The row above the buttons: a sixth row would squeeze the page's fixed height.
+    grid->addWidget(m_typing, 3, 1);
     connect(m_typing, &QCheckBox::clicked, this,
             [this](bool checked) { m_setup.SearchAsYouType = checked ? 1 : 0; });
 }
