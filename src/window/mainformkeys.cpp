@@ -102,6 +102,8 @@ void TMainForm::nameControlsForAssistiveTech()
     m_listView->iconView()->setAccessibleName(tr("搜尋結果"));
     m_historyPage->listView()->reportView()->setAccessibleName(tr("搜尋歷史"));
     m_historyPage->listView()->iconView()->setAccessibleName(tr("搜尋歷史"));
+    // Marks of the on-line walk, by state image: red cross, green tick, question mark.
+    m_listView->model()->setStateTexts({tr("離線"), tr("在線上"), tr("狀態不明")});
     // The animation is the only sign of a running search that is not words.
     m_animate->setAccessibleName(tr("搜尋動畫"));
     m_animate->setToolTip(tr("轉動時表示正在搜尋"));

@@ -226,6 +226,20 @@ private slots:
         QCOMPARE(QApplication::clipboard()->text(), clipboard);
     }
 
+    // The on-line mark is a picture; assistive technology is told its state in words.
+    void onlineMarksHaveWords()
+    {
+        m_form->searchPage()->textBox(0)->setEditText(QStringLiteral("beta"));
+        QSignalSpy ended(m_form.get(), &TMainForm::searchEnded);
+        press(Qt::Key_F5);
+        QVERIFY(ended.wait(10000));
+        const QModelIndex first = results()->index(0, 0);
+        QTRY_VERIFY(results()->stateImage(0) >= 0);
+        // The fixture's computers have no address to ask: their state is unknown.
+        QCOMPARE(results()->data(first, Qt::AccessibleDescriptionRole).toString(),
+                QStringLiteral("狀態不明"));
+    }
+
     // Tab reaches every control of the search page, the buttons and the result list, in the
     // order they are laid out, and each says what it is.
     void tabWalksTheWindowInLayoutOrder()
