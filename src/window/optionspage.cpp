@@ -78,6 +78,8 @@ void TOptionsPage::createBoxes()
     m_hitNum = new QSpinBox(this);
     m_hitNum->setRange(kHitNumMin, kHitNumMax);
     m_hitNum->setValue(100);
+    // The number belongs to the box beside it; without a label of its own it would be nameless.
+    m_hitNum->setAccessibleName(QString::fromUtf8(kCaptions[5]));
     auto *hitRow = new QHBoxLayout;
     hitRow->setSpacing(4);
     hitRow->addWidget(m_boxes[5]);

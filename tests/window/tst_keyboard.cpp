@@ -240,23 +240,36 @@ private slots:
                 QStringLiteral("狀態不明"));
     }
 
-    // Tab reaches every control of the search page, the buttons and the result list, in the
-    // order they are laid out, and each says what it is.
+    // Tab reaches every control of each page, the buttons and the result list, in the order
+    // they are laid out, and each says what it is.
+    void tabWalksTheWindowInLayoutOrder_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::newRow("名稱及位置") << 0;
+        QTest::newRow("條件選項") << 1;
+        QTest::newRow("歷史") << 2;
+    }
+
     void tabWalksTheWindowInLayoutOrder()
     {
+        QFETCH(int, page);
         press(Qt::Key_L, Qt::ControlModifier);
+        for (int i = 0; i < page; ++i)
+            press(Qt::Key_Tab, Qt::ControlModifier);
+        QCOMPARE(m_form->pages()->currentIndex(), page);
         std::vector<QWidget *> chain;
-        for (int i = 0; i < 40 && (chain.empty() || focused() != chain.front()); ++i) {
+        for (int i = 0; i < 60 && (chain.empty() || focused() != chain.front()); ++i) {
             chain.push_back(focused());
             press(Qt::Key_Tab);
         }
         auto at = [&chain](QWidget *widget) {
             return int(std::find(chain.begin(), chain.end(), widget) - chain.begin());
         };
-        TSearchPage *page = m_form->searchPage();
-        const std::vector<QWidget *> order = {page->textBox(0), page->whereBox(),
-                m_form->searchButton(), m_form->stopButton(), m_form->clearButton(),
-                m_form->resultList()->reportView()};
+        const std::vector<QWidget *> pageFirst = {m_form->searchPage()->textBox(0),
+                m_form->optionsPage()->checkBox(1),
+                m_form->historyPage()->listView()->reportView()};
+        const std::vector<QWidget *> order = {pageFirst[size_t(page)], m_form->searchButton(),
+                m_form->stopButton(), m_form->clearButton(), m_form->resultList()->reportView()};
         for (size_t i = 0; i < order.size(); ++i) {
             QVERIFY2(at(order[i]) < int(chain.size()),
                     qPrintable(order[i]->metaObject()->className()));
@@ -264,6 +277,8 @@ private slots:
                 QVERIFY(at(order[i - 1]) < at(order[i]));
         }
         QVERIFY(at(m_form->pages()->tabBar()) < int(chain.size()));
+        if (page == 0)
+            QVERIFY(at(m_form->searchPage()->whereBox()) < at(m_form->searchButton()));
         for (QWidget *widget : chain)
             QVERIFY2(!accessibleName(widget).isEmpty(), widget->metaObject()->className());
     }
