@@ -459,6 +459,7 @@ void TMainForm::closeEvent(QCloseEvent *event)
             return;
         }
     }
+    stopTyping(); // a pause still running must not start a search in a closed window
     event->accept();
 }
 
