@@ -6,9 +6,9 @@
 //                       time the window thread went without serving a 2 ms heartbeat (it must
 //                       stay at or under 50 ms), the searches started and ended, the rows, and
 //                       the time from the last key to the complete list; the stall figures
-//                       are the worst of the iterations. longest_event_cpu_ms is the processor time of the
-//                       longest single event, which a machine busy with other work does not
-//                       stretch as it stretches the wall-clock figures.
+//                       are the worst of the iterations. longest_event_cpu_ms is the
+//                       processor time of the longest single event, which a machine busy
+//                       with other work does not stretch as it stretches wall-clock figures.
 // Run: build/<release>/bench/bench_window_typing --benchmark_counters_tabular=true
 // VELTRANO_STALL_DETAIL=1 lists every event over 20 ms by receiver class and event type;
 // VELTRANO_SCAN_THREADS=n sets the search's scan threads.
