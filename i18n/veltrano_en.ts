@@ -351,6 +351,18 @@
         <source>放棄結束連線</source>
         <translation>Close cancelled</translation>
     </message>
+    <message>
+        <source>錯誤</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>進度</source>
+        <translation>Progress</translation>
+    </message>
+    <message>
+        <source>通訊</source>
+        <translation>Communication</translation>
+    </message>
 </context>
 <context>
     <name>veltrano::TFtpOpenForm</name>
@@ -546,6 +558,62 @@ Date: %6
         <source>FTP仍在工作或尚未準備好</source>
         <translation>FTP is still busy or not ready</translation>
     </message>
+    <message>
+        <source>條件一</source>
+        <translation>Condition 1</translation>
+    </message>
+    <message>
+        <source>條件二</source>
+        <translation>Condition 2</translation>
+    </message>
+    <message>
+        <source>條件三</source>
+        <translation>Condition 3</translation>
+    </message>
+    <message>
+        <source> 邏輯</source>
+        <translation> logic</translation>
+    </message>
+    <message>
+        <source> 欄位</source>
+        <translation> field</translation>
+    </message>
+    <message>
+        <source> 運算</source>
+        <translation> operator</translation>
+    </message>
+    <message>
+        <source> 關鍵字</source>
+        <translation> key</translation>
+    </message>
+    <message>
+        <source>搜尋結果</source>
+        <translation>Search results</translation>
+    </message>
+    <message>
+        <source>搜尋歷史</source>
+        <translation>Search history</translation>
+    </message>
+    <message>
+        <source>離線</source>
+        <translation>Offline</translation>
+    </message>
+    <message>
+        <source>在線上</source>
+        <translation>Online</translation>
+    </message>
+    <message>
+        <source>狀態不明</source>
+        <translation>State unknown</translation>
+    </message>
+    <message>
+        <source>搜尋動畫</source>
+        <translation>Search animation</translation>
+    </message>
+    <message>
+        <source>轉動時表示正在搜尋</source>
+        <translation>Turns while a search runs</translation>
+    </message>
 </context>
 <context>
     <name>veltrano::TOptionsPage</name>
@@ -592,6 +660,14 @@ Date: %6
     <message>
         <source>代理伺服器</source>
         <translation>Proxy Server...</translation>
+    </message>
+    <message>
+        <source>輸入時即時搜尋</source>
+        <translation>Search as I type</translation>
+    </message>
+    <message>
+        <source>在本機快取中搜尋時，停止輸入 150 毫秒後結果清單即隨關鍵字更新；只有按 Enter 或「搜尋」的搜尋才記入歷史</source>
+        <translation>When searching the local cache, the result list follows the key 150 ms after typing stops; only searches confirmed with Enter or Search are recorded in the history</translation>
     </message>
 </context>
 <context>

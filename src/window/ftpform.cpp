@@ -205,6 +205,10 @@ void TFtpForm::addLogLine(LogColour colour, const QString &text)
     cursor.movePosition(QTextCursor::Start);
     QTextCharFormat format;
     format.setForeground(colourOf(colour));
+    // The colour alone does not tell every reader what kind of line this is.
+    format.setToolTip(colour == LogColour::Error          ? tr("錯誤")
+                    : colour == LogColour::Progress     ? tr("進度")
+                                                          : tr("通訊"));
     if (!m_log->document()->isEmpty()) {
         cursor.insertBlock();
         cursor.movePosition(QTextCursor::Start);

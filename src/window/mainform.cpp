@@ -76,6 +76,9 @@ TMainForm::TMainForm(
     createResultList();
     createStatusBar();
     createResultActions();
+    createShortcuts();
+    createTypingSearch();
+    nameControlsForAssistiveTech();
     m_posSaver = new TFormPosSaver(this);
     m_posSaver->RegKey = kWindowKey;
     m_posSaver->DesignRes = 96;
@@ -283,6 +286,8 @@ void TMainForm::BitBtn1Click()
 
 void TMainForm::startSearch()
 {
+    if (deferBehindTypedSearch())
+        return;
     if (m_searching) {
         MsgBoxRes(this, kStrStopFirst, mkInformation);
         return;
@@ -314,6 +319,7 @@ void TMainForm::startSearch()
     if (m_setup.OnlyFolderName)
         options |= soOnlyFolderName;
 
+    takeOverTypedRows();
     m_historyPage->recordSearch(m_searchPage->displayedTexts());
     m_panel0->clear();
     m_animate->setActive(true);
@@ -384,10 +390,12 @@ void TMainForm::OnEnd(TObjSearch &)
     m_panel0->setText(
             qs(FmtResStr(kStrItemsFoundTotal, std::to_string(m_listView->model()->count()))));
     emit searchEnded();
+    startPendingSearch();
 }
 
 void TMainForm::BitBtn2Click()
 {
+    stopTyping();
     if (m_remoteMode) {
         // The flag stops whichever transfer reports next: without a search to stop, that
         // would be a download.
@@ -473,6 +481,7 @@ void TMainForm::closeEvent(QCloseEvent *event)
             return;
         }
     }
+    stopTyping(); // a pause still running must not start a search in a closed window
     event->accept();
 }
 

@@ -41,6 +41,7 @@ class THistoryPage;
 class TPing;
 class TOptionsPage;
 class TSearchPage;
+class TTypingSearch;
 
 // The search window: the pages "名稱及位置", "條件選項" and "歷史", the panel with the search
 // animation and the buttons 搜尋, 停止 and 清理, the result list and the two-panel status bar.
@@ -123,6 +124,11 @@ public:
     void RemoteSearchDone();
     void DownloadTimerTimer();
 
+    // The keyboard: the window's shortcuts, and copying the selected hits' paths.
+    QAction *shortcutAction(const QString &objectName) const;
+    void copyHitPaths(bool reachableForm);
+    TTypingSearch *typingSearch() const { return m_typing; }
+
 signals:
     // The search ended and the end handler ran (for tests and scripted use).
     void searchEnded();
@@ -172,6 +178,21 @@ private:
     void openRemoteRow(int row);
     QStringList dragEntriesOf(const std::vector<int> &rows) const;
     void dragRemoteEntries(const QStringList &entries);
+
+    void createShortcuts();
+    void focusFirstKeyBox();
+    void nameControlsForAssistiveTech();
+    // Results as you type: a search that follows the key boxes, never recorded in the history.
+    void createTypingSearch();
+    bool typingSearchAllowed() const;
+    void typedSearchDue();
+    void startTypedSearch();
+    // A confirmed search asked for while a typed one runs: stops it and starts when it ended.
+    bool deferBehindTypedSearch();
+    // A confirmed search replaces the typed search's rows.
+    void takeOverTypedRows();
+    void startPendingSearch();
+    void stopTyping();
 
     TSetupInfo &m_setup;
     TCommonInfo &m_common;
@@ -223,6 +244,12 @@ private:
     TFtpForm *m_ftpForm = nullptr;
     bool m_remoteMode = false;
     QTimer m_downloadTimer;
+
+    enum class PendingSearch { None, Typed, Confirmed };
+    TTypingSearch *m_typing = nullptr;
+    bool m_typedSearch = false; // the running search follows typing
+    bool m_typedRows = false;   // the rows shown came from typing
+    PendingSearch m_pending = PendingSearch::None;
 };
 
 } // namespace veltrano

@@ -59,6 +59,7 @@ TOptionsPage::TOptionsPage(TSetupInfo &setup, QWidget *parent)
 {
     createBoxes();
     createButtons();
+    createTypingBox();
 }
 
 void TOptionsPage::createBoxes()
@@ -82,6 +83,8 @@ void TOptionsPage::createBoxes()
     m_hitNum = new QSpinBox(this);
     m_hitNum->setRange(kHitNumMin, kHitNumMax);
     m_hitNum->setValue(100);
+    // The number belongs to the box beside it; without a label of its own it would be nameless.
+    m_hitNum->setAccessibleName(QString::fromUtf8(kCaptions[5]));
     auto *hitRow = new QHBoxLayout;
     hitRow->setSpacing(4);
     hitRow->addWidget(m_boxes[5]);
@@ -116,13 +119,27 @@ void TOptionsPage::createButtons()
         buttons->addWidget(button);
     }
     buttons->addStretch(1);
-    grid->addLayout(buttons, 3, 1, 2, 1, Qt::AlignBottom);
+    grid->addLayout(buttons, 4, 1, Qt::AlignBottom);
     connect(m_font, &QPushButton::clicked, this, &TOptionsPage::fontClicked);
     connect(m_proxy, &QPushButton::clicked, this, &TOptionsPage::ProxyButtonClick);
 }
 
+void TOptionsPage::createTypingBox()
+{
+    // Not one of the Tag boxes: its setting has no Tag, and the shared handler must not guess.
+    auto *grid = static_cast<QGridLayout *>(layout());
+    m_typing = new QCheckBox(tr("輸入時即時搜尋"), this);
+    m_typing->setToolTip(tr("在本機快取中搜尋時，停止輸入 150 毫秒後結果清單即隨關鍵字更新；"
+                            "只有按 Enter 或「搜尋」的搜尋才記入歷史"));
+    // The row above the buttons: a sixth row would squeeze the page's fixed height.
+    grid->addWidget(m_typing, 3, 1);
+    connect(m_typing, &QCheckBox::clicked, this,
+            [this](bool checked) { m_setup.SearchAsYouType = checked ? 1 : 0; });
+}
+
 void TOptionsPage::loadFromSettings()
 {
+    m_typing->setChecked(m_setup.SearchAsYouType != 0);
     for (int tag = 1; tag <= 7; ++tag)
         checkBox(tag)->setChecked(settingOfTag(m_setup, tag) != 0);
     // A stored value out of the box's range is brought into it, setting included, so that the

@@ -71,14 +71,21 @@ void ResultIntake::addHit(const TItemData &item, std::string_view nodeName,
     m_list->model()->stage(image, cells);
 }
 
+qint64 ResultIntake::showEveryMs() const
+{
+    return std::clamp(qint64(m_list->model()->count()) / kRowsPerMs, kShowEveryMs,
+            kLongestPauseMs);
+}
+
 void ResultIntake::flushIfDue()
 {
-    if (!m_sinceFlush.isValid() || m_sinceFlush.hasExpired(kShowEveryMs)) {
+    const qint64 every = showEveryMs();
+    if (!m_sinceFlush.isValid() || m_sinceFlush.hasExpired(every)) {
         flush();
         return;
     }
     if (!m_pending.isActive())
-        m_pending.start(int(std::max<qint64>(kShowEveryMs - m_sinceFlush.elapsed(), 0)));
+        m_pending.start(int(std::max<qint64>(every - m_sinceFlush.elapsed(), 0)));
 }
 
 void ResultIntake::flush()

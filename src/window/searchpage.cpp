@@ -105,6 +105,8 @@ void TSearchPage::createLocation()
     grid->addWidget(m_separator, 3, 0, 1, 4);
     m_whereLabel = new QLabel(tr("搜尋位置"), this);
     m_where = new TWhereComboBox(m_locationImages, this);
+    // Tells assistive technology what the box is for.
+    m_whereLabel->setBuddy(m_where);
     m_where->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     grid->addWidget(m_whereLabel, kRowLocation, 0);
     grid->addWidget(m_where, kRowLocation, 1, 1, 3);
