@@ -156,4 +156,20 @@ void TBrwFolderForm::BitBtn3Click()
     m_tree->SetSelection(target);
 }
 
+QString TBrwFolderForm::chooseFolder(QWidget *parent, QString start)
+{
+    TBrwFolderForm browser(parent);
+    browser.setFont(parent->font());
+    if (start.size() > 1 && start.endsWith(QLatin1Char('/')))
+        start.chop(1);
+    browser.setPath(start);
+    browser.exec();
+    if (!browser.isAccepted())
+        return {};
+    QString chosen = browser.path();
+    if (!chosen.endsWith(QLatin1Char('/')))
+        chosen += QLatin1Char('/');
+    return chosen;
+}
+
 } // namespace veltrano

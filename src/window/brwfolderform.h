@@ -34,6 +34,10 @@ public:
     // read.
     static QString driveText(const QString &path);
 
+    // Asks for a download folder, starting at `start` (a trailing '/' allowed): the chosen
+    // folder with a trailing '/', or the empty text when the user cancelled.
+    static QString chooseFolder(QWidget *parent, QString start);
+
 protected:
     void showEvent(QShowEvent *event) override;
 

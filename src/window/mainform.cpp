@@ -302,22 +302,10 @@ void TMainForm::startSearch()
     const std::string startFolder = m_searchPage->locationIndex() <= 0
             ? m_cacheRoot
             : startFolderOf(m_cacheRoot, m_searchPage->locationText());
-    int32_t options = 0;
     int32_t minHits = 0;
-    if (m_setup.OnlyShowFolder)
-        options |= soOnlyShowFolder;
-    if (m_setup.HitNum) {
-        options |= soHitNum;
-        minHits = m_setup.HitNumValue;
-    }
+    const int32_t options = searchOptions(minHits);
     if (m_setup.ClearBeforeFind)
         BitBtn3Click();
-    if (m_setup.HitNoFind)
-        options |= soHitNoFind;
-    if (m_setup.HitExclusive)
-        options |= soHitExclusive;
-    if (m_setup.OnlyFolderName)
-        options |= soOnlyFolderName;
 
     takeOverTypedRows();
     m_historyPage->recordSearch(m_searchPage->displayedTexts());
@@ -328,6 +316,25 @@ void TMainForm::startSearch()
         startRemoteSearch(options, minHits);
     else
         startLocalSearch(startFolder, options, minHits);
+}
+
+int32_t TMainForm::searchOptions(int32_t &minHits) const
+{
+    int32_t options = 0;
+    minHits = 0;
+    if (m_setup.OnlyShowFolder)
+        options |= soOnlyShowFolder;
+    if (m_setup.HitNum) {
+        options |= soHitNum;
+        minHits = m_setup.HitNumValue;
+    }
+    if (m_setup.HitNoFind)
+        options |= soHitNoFind;
+    if (m_setup.HitExclusive)
+        options |= soHitExclusive;
+    if (m_setup.OnlyFolderName)
+        options |= soOnlyFolderName;
+    return options;
 }
 
 void TMainForm::startLocalSearch(const std::string &startFolder, int32_t options, int32_t minHits)

@@ -151,6 +151,8 @@ private:
     void buildLocationList();
     void recallHistory(const RecalledRows &rows);
     void showRecentTexts();
+    // The option bits of the options page, and the hits a folder needs with soHitNum.
+    int32_t searchOptions(int32_t &minHits) const;
     void startLocalSearch(const std::string &startFolder, int32_t options, int32_t minHits);
     void OnHits(TObjSearch &sender, const std::vector<TObjSearch::THit> &hits);
     void OnNode(TObjSearch &sender);

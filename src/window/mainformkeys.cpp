@@ -162,20 +162,8 @@ void TMainForm::startTypedSearch()
         return;
     }
     m_conds = conds;
-    int32_t options = 0;
     int32_t minHits = 0;
-    if (m_setup.OnlyShowFolder)
-        options |= soOnlyShowFolder;
-    if (m_setup.HitNum) {
-        options |= soHitNum;
-        minHits = m_setup.HitNumValue;
-    }
-    if (m_setup.HitNoFind)
-        options |= soHitNoFind;
-    if (m_setup.HitExclusive)
-        options |= soHitExclusive;
-    if (m_setup.OnlyFolderName)
-        options |= soOnlyFolderName;
+    const int32_t options = searchOptions(minHits);
     try {
         const std::string startFolder = m_searchPage->locationIndex() <= 0
                 ? m_cacheRoot

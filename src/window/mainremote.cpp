@@ -259,18 +259,10 @@ void TMainForm::DownloadTimerTimer()
     m_downloadTimer.stop();
     if (!m_ftpForm)
         return;
-    TBrwFolderForm browser(this);
-    browser.setFont(font());
-    QString start = qs(m_programCodePage.toUtf8(m_setup.DownloadFolder));
-    if (start.size() > 1 && start.endsWith(QLatin1Char('/')))
-        start.chop(1);
-    browser.setPath(start);
-    browser.exec();
-    if (!browser.isAccepted())
+    const QString target =
+            TBrwFolderForm::chooseFolder(this, qs(m_programCodePage.toUtf8(m_setup.DownloadFolder)));
+    if (target.isEmpty())
         return;
-    QString target = browser.path();
-    if (!target.endsWith(QLatin1Char('/')))
-        target += QLatin1Char('/');
     TItemList requests;
     for (const QString &text : m_dropSource->Files) {
         const std::optional<DragEntry> entry =

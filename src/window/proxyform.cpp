@@ -235,19 +235,9 @@ void TProxyForm::BitBtn2Click()
 
 void TProxyForm::BitBtn3Click()
 {
-    TBrwFolderForm browser(this);
-    browser.setFont(font());
-    QString start = m_target->text().trimmed();
-    if (start.size() > 1 && start.endsWith(QLatin1Char('/')))
-        start.chop(1);
-    browser.setPath(start);
-    browser.exec();
-    if (!browser.isAccepted())
-        return;
-    QString chosen = browser.path();
-    if (!chosen.endsWith(QLatin1Char('/')))
-        chosen += QLatin1Char('/');
-    m_target->setText(chosen);
+    const QString chosen = TBrwFolderForm::chooseFolder(this, m_target->text().trimmed());
+    if (!chosen.isEmpty())
+        m_target->setText(chosen);
 }
 
 } // namespace veltrano
