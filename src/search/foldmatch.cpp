@@ -1,6 +1,7 @@
 #include "search/foldmatch.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <vector>
 
@@ -111,10 +112,21 @@ findCandidateAvx2(const Probe &k, const unsigned char *from, const unsigned char
 }
 #endif
 
+std::atomic<KeyCandidates::Simd> g_simd{KeyCandidates::Simd::Widest};
+
+bool hasAvx2()
+{
+#if defined(__x86_64__) && defined(__GNUC__)
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
 KeyCandidates::Finder bestFinder()
 {
 #if defined(__x86_64__) && defined(__GNUC__)
-    if (__builtin_cpu_supports("avx2"))
+    if (g_simd.load(std::memory_order_relaxed) != KeyCandidates::Simd::Sse2 && hasAvx2())
         return findCandidateAvx2;
 #endif
 #if defined(__SSE2__)
@@ -139,6 +151,12 @@ bool foldsWithin0x20(unsigned char k, const CodePage &cp)
 }
 
 } // namespace
+
+bool KeyCandidates::useSimd(Simd simd)
+{
+    g_simd.store(simd, std::memory_order_relaxed);
+    return simd != Simd::Avx2 || hasAvx2();
+}
 
 KeyCandidates::KeyCandidates(std::string_view upperKey, bool mappable, const CodePage &cp)
 {

@@ -88,6 +88,16 @@ public:
     using Finder = const unsigned char *(*)(const Probe &probe, const unsigned char *from,
                                             const unsigned char *end);
 
+    // The vector width the finder uses: the widest the processor has, or one forced (tests
+    // cover each path on one machine). Affects finders made afterwards; false when the
+    // processor lacks the one asked for (the widest it has is used then).
+    enum class Simd {
+        Widest,
+        Sse2,
+        Avx2
+    };
+    static bool useSimd(Simd simd);
+
 private:
     Finder m_find = nullptr;
     Probe m_probe;

@@ -126,10 +126,19 @@ bool ParallelScanner::claim(Task &task)
 void ParallelScanner::openNode(Slot &slot)
 {
     const NodeRef &ref = (*m_job->nodes)[slot.node];
-    slot.pairState = slot.pair.read(ref.folder, ref.cacheName, *m_job->settings.cp);
+    slot.resident.reset();
+    if (m_job->resident) {
+        ResidentCache::Lookup kept =
+                m_job->resident->get(ref.folder, ref.cacheName, *m_job->settings.cp);
+        slot.pairState = kept.state;
+        slot.resident = std::move(kept.pair);
+    }
+    if (!slot.resident && (!m_job->resident || isLoaded(slot.pairState)))
+        slot.pairState = slot.pair.read(ref.folder, ref.cacheName, *m_job->settings.cp);
     const bool ok = isLoaded(slot.pairState);
     if (ok) {
-        slot.scan = slot.pair.scan(m_job->settings);
+        slot.scan = slot.resident ? slot.resident->scan(m_job->settings)
+                                  : slot.pair.scan(m_job->settings);
         slot.chunks = splitIntoChunks(slot.scan.idx, slot.scan.idxSize, std::max<uint64_t>(m_job->chunkEntries, 1));
         // The results keep their room from node to node: a run holds at most the hits of its
         // largest nodes, a fraction of their entry lists.
@@ -257,8 +266,10 @@ void ParallelScanner::finishRun()
     // An idle scanner holds no file open: the cache may be replaced meanwhile.
     for (LstWindow &window : m_windows)
         window.detach();
-    for (Slot &slot : m_slots)
+    for (Slot &slot : m_slots) {
         slot.pair.close();
+        slot.resident.reset(); // a replaced pair's memory goes with the last search that used it
+    }
 }
 
 void ParallelScanner::helperLoop(unsigned part)

@@ -1,0 +1,136 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "search/nodescan.h"
+
+namespace veltrano {
+
+// Index pairs kept in memory between searches, for the processes that live long (the window,
+// the search server). A search that reads every pair from the system's file cache spends about
+// half its time on the kernel's copy; a pair kept here is read again only when one of its files
+// is no longer the one loaded (another size, time or inode: the collector renames a new pair
+// over the old one), so a replaced pair is seen by the next search.
+//
+// A kept pair is laid out for scanning: the entries' names one after another (each with its NUL),
+// so that the key's candidate positions are found across many names at a time, and the sizes,
+// attributes and dates in columns of their own. The layout takes about as much memory as the
+// files (two bytes more per entry). A list whose folders' entries overlap (only a damaged one
+// does) would be laid out several times over: it is kept as it is and scanned as from the file.
+
+class ResidentPair
+{
+public:
+    struct Dir
+    {
+        uint64_t idxOffset = 0; // the directory record in the .IDX
+        uint32_t firstEntry = 0;
+        uint32_t folders = 0; // of its entries
+    };
+
+    PairState state() const { return m_state; }
+    // Whether the entries are in columns (otherwise the list is kept as it is).
+    bool columns() const { return m_columns; }
+    // `settings` with this pair's buffers; the pair must outlive the scan.
+    NodeScan scan(const NodeScan &settings) const;
+    uint64_t fileBytes() const { return m_fileBytes; }
+    uint64_t memoryBytes() const;
+
+    size_t dirCount() const { return m_dirs.size() - 1; }
+    // The directory records; one more at the end, whose firstEntry is the number of entries.
+    const Dir *dirs() const { return m_dirs.data(); }
+    const uint32_t *sizes() const { return m_sizes.data(); }
+    const uint32_t *attrs() const { return m_attrs.data(); }
+    const double *times() const { return m_times.data(); }
+    // Entry i's name is the text at names() + nameAt()[i], ending with a NUL just before
+    // nameAt()[i + 1]. Past the last name, zero bytes that block-wise readers may load.
+    const uint32_t *nameAt() const { return m_nameAt.data(); }
+    const unsigned char *names() const { return m_names.data(); }
+    const unsigned char *namesLimit() const { return m_names.data() + m_names.size(); }
+    // The path of directory d, a view into the .IDX.
+    std::string_view pathOf(size_t d) const;
+
+    // Lays out an index pair read from its files; throws std::bad_alloc.
+    static std::shared_ptr<const ResidentPair> build(
+            std::vector<unsigned char> idx, std::vector<unsigned char> lst);
+
+private:
+    bool layOut(const std::vector<unsigned char> &lst);
+
+    PairState m_state = PairState::Whole;
+    bool m_columns = false;
+    uint64_t m_fileBytes = 0;
+    uint64_t m_id = 0;
+    std::vector<unsigned char> m_idx;
+    std::vector<unsigned char> m_lst; // only without columns
+    std::vector<Dir> m_dirs;
+    std::vector<uint32_t> m_sizes;
+    std::vector<uint32_t> m_attrs;
+    std::vector<double> m_times;
+    std::vector<uint32_t> m_nameAt;
+    std::vector<unsigned char> m_names;
+};
+
+class ResidentCache
+{
+public:
+    // The one that the window's and the server's searches share.
+    static ResidentCache &processWide();
+
+    struct Lookup
+    {
+        PairState state = PairState::Missing;
+        // Null when the pair was not loaded; also when it could not be kept (no memory for
+        // it), and then a loaded state tells the caller to read it from its files instead.
+        std::shared_ptr<const ResidentPair> pair;
+    };
+    // The pair of the node as its files are now. Thread-safe; a pair being loaded by one search
+    // is waited for by another that wants it, not loaded twice.
+    Lookup get(const std::string &folder, std::string_view cacheName, const CodePage &cp);
+
+    struct Usage
+    {
+        size_t pairs = 0;
+        uint64_t memoryBytes = 0;
+        uint64_t fileBytes = 0;
+        uint64_t loads = 0; // pairs read from their files since the start
+    };
+    Usage usage() const;
+    void clear();
+
+private:
+    struct Stamp
+    {
+        uint64_t device = 0;
+        uint64_t inode = 0;
+        int64_t size = -1;
+        int64_t mtimeSec = 0;
+        int64_t mtimeNsec = 0;
+        bool operator==(const Stamp &) const = default;
+    };
+    struct Entry
+    {
+        std::mutex mutex;
+        Stamp idx;
+        Stamp lst;
+        std::shared_ptr<const ResidentPair> pair;
+    };
+
+    mutable std::mutex m_mutex;
+    std::unordered_map<std::string, std::shared_ptr<Entry>> m_entries; // by .IDX path
+    std::atomic<uint64_t> m_loads{0};
+};
+
+// The scan of directory records [idxBegin, idxEnd) of a pair kept in columns; the same walk,
+// hits and counts as scanRange over its files.
+void scanResidentRange(const NodeScan &scan, size_t idxBegin, size_t idxEnd, SkipState &skip,
+        ScanCounts &counts, HitSink &sink, std::vector<DirCounts> *dirLog);
+
+} // namespace veltrano
