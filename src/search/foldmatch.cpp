@@ -183,6 +183,13 @@ KeyCandidates::KeyCandidates(std::string_view upperKey, bool mappable, const Cod
     const size_t middle = m / 2;
     m_probe.middleAt = usable(middle) ? middle : 0;
     m_probe.middle = byteAt(m_probe.middleAt) | 0x20;
+    for (size_t i = 0; i < std::min<size_t>(m, 16); ++i) {
+        if (!usable(i))
+            continue;
+        m_foldBits[i] = 0x20;
+        m_folded[i] = byteAt(i) | 0x20;
+        m_foldedMask |= 1u << i;
+    }
     m_find = bestFinder();
 }
 

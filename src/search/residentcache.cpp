@@ -352,10 +352,20 @@ struct CandidateFind
                 searchedFrom = at[e];
                 candidate = uint64_t(candidates.find(names + at[e], namesEnd) - names);
             }
+            // Past the probe's three bytes, the others of the key thin out the candidates of a
+            // key whose parts are common (_demo in every _report): each costs a matcher's pass.
+            // The names are followed by enough zero bytes for the load.
+#if defined(__SSE2__)
+            while (candidate < at[end] && !candidates.holdsAt(names + candidate))
+                candidate = uint64_t(candidates.find(names + candidate + 1, namesEnd) - names);
+#endif
             if (candidate >= at[end])
                 return end;
-            // The entry whose name holds the candidate.
-            e = uint32_t(std::upper_bound(at + e, at + end, candidate) - at - 1);
+            // The entry whose name holds the candidate: mostly one of the next few.
+            for (int step = 0; step < 8 && at[e + 1] <= candidate; ++step)
+                ++e;
+            if (at[e + 1] <= candidate)
+                e = uint32_t(std::upper_bound(at + e, at + end, candidate) - at - 1);
             const uint32_t attr = pair.attrs()[e];
             // A key that would run into the NUL cannot start there, nor anywhere later in the name.
             if ((!onlyFolders || isFolder(attr)) && candidate + keyLength < at[e + 1]
