@@ -7,6 +7,7 @@
 #include <new>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,17 +43,24 @@ size_t readAll(int fd, unsigned char *to, size_t length)
 }
 
 // Walks the entries of one directory record exactly as the scan of the files does: at most
-// its count, each needing 20 bytes before the end of the list, a name field cut by the end.
+// its count, each needing 20 bytes before the end of the list, a name field cut by the end (or
+// where the file turned out to end while it was read).
 template <typename Visit>
-void walkEntries(const unsigned char *lst, uint64_t lstSize, const DirRecord &dir, Visit visit)
+void walkEntries(LstWindow &lst, const DirRecord &dir, Visit visit)
 {
     uint64_t pos = dir.lstOffset;
     uint32_t left = dir.count > 0 ? uint32_t(dir.count) : 0;
-    while (left != 0 && pos + 19 < lstSize) {
-        --left;
-        const unsigned char *p = lst + pos;
+    while (left != 0 && pos + 19 < lst.size()) {
+        const unsigned char *p = lst.at(pos, kLstHeaderSize);
+        if (pos + 19 >= lst.size())
+            break;
         const size_t length = readU16le(p + 16);
-        const size_t available = size_t(std::min<uint64_t>(length, lstSize - pos - kLstHeaderSize));
+        size_t available = size_t(std::min<uint64_t>(length, lst.size() - pos - kLstHeaderSize));
+        p = lst.at(pos, kLstHeaderSize + available);
+        if (pos + 19 >= lst.size())
+            break;
+        available = size_t(std::min<uint64_t>(available, lst.size() - pos - kLstHeaderSize));
+        --left;
         if (!visit(p, readText(p + kLstHeaderSize, available), kLstHeaderSize + length))
             return;
         pos += kLstHeaderSize + length;
@@ -81,9 +89,57 @@ NodeScan ResidentPair::scan(const NodeScan &settings) const
 
 uint64_t ResidentPair::memoryBytes() const
 {
-    return sizeof *this + m_idx.capacity() + m_lst.capacity() + m_dirs.capacity() * sizeof(Dir)
-            + (m_sizes.capacity() + m_attrs.capacity() + m_nameAt.capacity()) * sizeof(uint32_t)
-            + m_times.capacity() * sizeof(double) + m_names.capacity();
+    return sizeof *this + m_idx.bytes() + m_lst.bytes() + m_dirs.bytes() + m_sizes.bytes()
+            + m_attrs.bytes() + m_times.bytes() + m_nameAt.bytes() + m_names.bytes();
+}
+
+void *mapBytes(size_t bytes, size_t &mapped, bool populate)
+{
+    const int flags = MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | (populate ? MAP_POPULATE : 0);
+    constexpr size_t kPage = 4096;
+    constexpr size_t kHuge = size_t(2) << 20;
+    mapped = 0;
+    if (bytes == 0)
+        return nullptr;
+    if (bytes > (size_t(1) << 46))
+        throw std::bad_alloc();
+    const size_t length = (bytes + kPage - 1) & ~(kPage - 1);
+    if (length < kHuge) {
+        void *map = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, flags, -1, 0);
+        if (map == MAP_FAILED)
+            throw std::bad_alloc();
+        mapped = length;
+        return map;
+    }
+    // Aligned to a huge page, so that all but the tail can be one.
+    void *map = ::mmap(nullptr, length + kHuge, PROT_READ | PROT_WRITE, flags, -1, 0);
+    if (map == MAP_FAILED)
+        throw std::bad_alloc();
+    const auto at = reinterpret_cast<uintptr_t>(map);
+    const uintptr_t aligned = (at + kHuge - 1) & ~uintptr_t(kHuge - 1);
+    if (aligned > at)
+        ::munmap(map, aligned - at);
+    if (const size_t after = (at + length + kHuge) - (aligned + length))
+        ::munmap(reinterpret_cast<void *>(aligned + length), after);
+    ::madvise(reinterpret_cast<void *>(aligned), length, MADV_HUGEPAGE);
+    mapped = length;
+    return reinterpret_cast<void *>(aligned);
+}
+
+size_t trimBytes(void *map, size_t mapped, size_t keep)
+{
+    constexpr size_t kPage = 4096;
+    const size_t kept = (keep + kPage - 1) & ~(kPage - 1);
+    if (!map || kept >= mapped)
+        return mapped;
+    ::munmap(static_cast<unsigned char *>(map) + kept, mapped - kept);
+    return kept;
+}
+
+void unmapBytes(void *map, size_t mapped)
+{
+    if (map)
+        ::munmap(map, mapped);
 }
 
 std::string_view ResidentPair::pathOf(size_t d) const
@@ -95,75 +151,115 @@ std::string_view ResidentPair::pathOf(size_t d) const
     return dir.path;
 }
 
-std::shared_ptr<const ResidentPair> ResidentPair::build(
-        std::vector<unsigned char> idx, std::vector<unsigned char> lst)
+std::shared_ptr<const ResidentPair> ResidentPair::build(FileBytes idx, int lstFd, uint64_t lstSize)
 {
     auto pair = std::make_shared<ResidentPair>();
     pair->m_id = ++g_pairIds | (uint64_t(1) << 63); // never an id of an opened file
-    pair->m_fileBytes = idx.size() + lst.size();
-    pair->m_state = pairLooksWhole(idx.data(), idx.size(), lst.size()) ? PairState::Whole
-                                                                       : PairState::Damaged;
     pair->m_idx = std::move(idx);
-    pair->m_columns = pair->layOut(lst);
-    if (!pair->m_columns)
-        pair->m_lst = std::move(lst);
+    uint64_t readSize = lstSize;
+    pair->m_columns = pair->layOut(lstFd, lstSize, readSize);
+    if (!pair->m_columns) {
+        pair->m_lst = FileBytes(size_t(lstSize), true);
+        pair->m_lst.shrink(readAll(lstFd, pair->m_lst.data(), pair->m_lst.size()));
+        readSize = pair->m_lst.size();
+    }
+    pair->m_fileBytes = pair->m_idx.size() + readSize;
+    pair->m_state = pairLooksWhole(pair->m_idx.data(), pair->m_idx.size(), readSize)
+            ? PairState::Whole
+            : PairState::Damaged;
     return pair;
 }
 
-bool ResidentPair::layOut(const std::vector<unsigned char> &lst)
+bool ResidentPair::layOut(int lstFd, uint64_t lstSize, uint64_t &readSize)
 {
     // Offsets into the names are 32-bit.
-    if (lst.size() >= (uint64_t(1) << 32) - kCutRecordSlack)
+    if (lstSize >= (uint64_t(1) << 32) - kCutRecordSlack)
         return false;
-    // First count: in a sound list no two folders share an entry, so the records walked fill
-    // no more than the list. More means overlapping folders; the counting stops there, so that
-    // a damaged index claiming the same entries a million times costs nothing.
-    uint64_t consumed = 0;
-    uint64_t entries = 0;
-    uint64_t nameBytes = 0;
+    // One pass through the list, a window at a time (the bytes are read while they are in the
+    // processor's cache), into columns of room for as many entries as the list could hold;
+    // what stays unused is given back at the end. In a sound list no two folders share an
+    // entry, so the records walked fill no more than the list: more means overlapping folders,
+    // and the pass stops there, so that a damaged index that claims the same entries a million
+    // times costs nothing.
+    const uint64_t bound = lstSize + kCutRecordSlack;
+    // Room for the entries the records claim, as far as the list can hold them, and for their
+    // names: in a sound pair exactly what is needed, taken at once (page by page it costs more
+    // than the reading). A list that turns out to hold more than that (a damaged one) is kept
+    // as it is instead.
+    uint64_t claimed = 0;
     size_t dirCount = 0;
-    const uint64_t bound = lst.size() + kCutRecordSlack;
+    {
+        IdxCursor dirs(m_idx.data(), m_idx.size());
+        DirRecord dir;
+        while (dirs.next(dir)) {
+            ++dirCount;
+            claimed += dir.count > 0 ? uint64_t(dir.count) : 0;
+        }
+    }
+    const size_t maxEntries = size_t(std::min<uint64_t>(claimed, bound / kLstHeaderSize + 1));
+    const size_t maxNames =
+            size_t(bound - std::min<uint64_t>(bound, uint64_t(maxEntries) * kLstHeaderSize))
+            + maxEntries;
+    m_dirs = HugeArray<Dir>(dirCount + 1, true);
+    m_sizes = HugeArray<uint32_t>(maxEntries, true);
+    m_attrs = HugeArray<uint32_t>(maxEntries, true);
+    m_times = HugeArray<double>(maxEntries, true);
+    m_nameAt = HugeArray<uint32_t>(maxEntries + 1, true);
+    m_names = HugeArray<unsigned char>(maxNames + kNamesTail, true);
+
+    NodeScan source;
+    source.lstFd = lstFd;
+    source.lstSize = lstSize;
+    source.lstId = m_id;
+    LstWindow lst(size_t(1) << 20);
+    lst.attach(source);
+    uint64_t consumed = 0;
+    size_t d = 0;
+    uint32_t e = 0;
+    uint32_t n = 0;
     IdxCursor dirs(m_idx.data(), m_idx.size());
     DirRecord dir;
-    while (dirs.next(dir)) {
-        ++dirCount;
-        walkEntries(lst.data(), lst.size(), dir,
-                [&](const unsigned char *, std::string_view name, size_t record) {
-                    consumed += record;
-                    ++entries;
-                    nameBytes += name.size() + 1;
-                    return consumed <= bound;
-                });
-        if (consumed > bound)
+    for (size_t at = 0; d < dirCount && dirs.next(dir); at = dirs.position()) {
+        Dir laid{at, e, 0};
+        walkEntries(lst, dir, [&](const unsigned char *p, std::string_view name, size_t record) {
+            consumed += record;
+            if (consumed > bound || e == maxEntries || n + name.size() + 1 > maxNames) {
+                consumed = UINT64_MAX;
+                return false;
+            }
+            const uint32_t attr = readU32le(p + 4);
+            laid.folders += (attr & kAttrDirectory) ? 1 : 0;
+            m_sizes[e] = readU32le(p);
+            m_attrs[e] = attr;
+            m_times[e] = readDoubleLe(p + 8);
+            m_nameAt[e] = n;
+            std::memcpy(m_names.data() + n, name.data(), name.size());
+            n += uint32_t(name.size());
+            m_names[n++] = 0;
+            ++e;
+            return true;
+        });
+        if (consumed == UINT64_MAX) {
+            m_dirs = {};
+            m_sizes = {};
+            m_attrs = {};
+            m_times = {};
+            m_nameAt = {};
+            m_names = {};
             return false;
+        }
+        m_dirs[d++] = laid;
     }
-
-    m_dirs.reserve(dirCount + 1);
-    m_sizes.reserve(entries);
-    m_attrs.reserve(entries);
-    m_times.reserve(entries);
-    m_nameAt.reserve(entries + 1);
-    m_names.reserve(nameBytes + kNamesTail);
-    IdxCursor again(m_idx.data(), m_idx.size());
-    for (size_t at = 0; again.next(dir); at = again.position()) {
-        Dir laid{at, uint32_t(m_sizes.size()), 0};
-        walkEntries(lst.data(), lst.size(), dir,
-                [&](const unsigned char *p, std::string_view name, size_t) {
-                    const uint32_t attr = readU32le(p + 4);
-                    laid.folders += (attr & kAttrDirectory) ? 1 : 0;
-                    m_sizes.push_back(readU32le(p));
-                    m_attrs.push_back(attr);
-                    m_times.push_back(readDoubleLe(p + 8));
-                    m_nameAt.push_back(uint32_t(m_names.size()));
-                    m_names.insert(m_names.end(), name.begin(), name.end());
-                    m_names.push_back(0);
-                    return true;
-                });
-        m_dirs.push_back(laid);
-    }
-    m_dirs.push_back(Dir{m_idx.size(), uint32_t(m_sizes.size()), 0});
-    m_nameAt.push_back(uint32_t(m_names.size()));
-    m_names.resize(m_names.size() + kNamesTail, 0);
+    m_dirs[d] = Dir{m_idx.size(), e, 0};
+    m_dirs.shrink(d + 1);
+    m_nameAt[e] = n;
+    std::memset(m_names.data() + n, 0, kNamesTail);
+    m_sizes.shrink(e);
+    m_attrs.shrink(e);
+    m_times.shrink(e);
+    m_nameAt.shrink(e + 1);
+    m_names.shrink(n + kNamesTail);
+    readSize = lst.size();
     return true;
 }
 
@@ -192,7 +288,7 @@ Stamp stampOf(const struct stat &st)
 struct ReadFile
 {
     PairState state = PairState::Whole;
-    std::vector<unsigned char> bytes;
+    FileBytes bytes;
     struct stat st
     { };
 };
@@ -211,9 +307,9 @@ ReadFile readWhole(const std::filesystem::path &path, uint64_t limit)
         out.state = PairState::Unreadable;
         return out;
     }
-    out.bytes.resize(size_t(out.st.st_size));
+    out.bytes = FileBytes(size_t(out.st.st_size), true);
     // A file that shrinks meanwhile gives what it still holds.
-    out.bytes.resize(readAll(file.get(), out.bytes.data(), out.bytes.size()));
+    out.bytes.shrink(readAll(file.get(), out.bytes.data(), out.bytes.size()));
     return out;
 }
 
@@ -251,24 +347,37 @@ ResidentCache::Lookup ResidentCache::get(
 
     // Let go of the old pair before the new one is read: searches still holding it keep it.
     entry->pair.reset();
-    ReadFile idx = readWhole(idxPath, kMaxIdxBytes);
-    ReadFile lst;
-    if (idx.state == PairState::Whole)
-        lst = readWhole(lstPath, kMaxLstBytes);
-    const PairState failed = idx.state != PairState::Whole ? idx.state : lst.state;
-    if (failed != PairState::Whole) {
-        forget();
-        return Lookup{failed, nullptr};
-    }
-    m_loads.fetch_add(1, std::memory_order_relaxed);
+    ReadFile idx;
+    struct stat lstStat
+    { };
     try {
-        entry->pair = ResidentPair::build(std::move(idx.bytes), std::move(lst.bytes));
+        idx = readWhole(idxPath, kMaxIdxBytes);
+        if (idx.state != PairState::Whole) {
+            forget();
+            return Lookup{idx.state, nullptr};
+        }
+        const FileHandle lst(lstPath.empty() ? -1 : ::open(lstPath.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!lst.valid()) {
+            forget();
+            return Lookup{
+                    lstPath.empty() || errno == ENOENT ? PairState::Missing : PairState::Unreadable,
+                    nullptr};
+        }
+        if (::fstat(lst.get(), &lstStat) != 0 || !S_ISREG(lstStat.st_mode)
+                || uint64_t(lstStat.st_size) > kMaxLstBytes) {
+            forget();
+            return Lookup{PairState::Unreadable, nullptr};
+        }
+        m_loads.fetch_add(1, std::memory_order_relaxed);
+        entry->pair =
+                ResidentPair::build(std::move(idx.bytes), lst.get(), uint64_t(lstStat.st_size));
     } catch (const std::bad_alloc &) {
+        // Too large to keep here: the caller scans it from its files, through a window.
         forget();
         return Lookup{PairState::Whole, nullptr};
     }
     entry->idx = stampOf<Stamp>(idx.st);
-    entry->lst = stampOf<Stamp>(lst.st);
+    entry->lst = stampOf<Stamp>(lstStat);
     return Lookup{entry->pair->state(), entry->pair};
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -24,6 +25,62 @@ namespace veltrano {
 // attributes and dates in columns of their own. The layout takes about as much memory as the
 // files (two bytes more per entry). A list whose folders' entries overlap (only a damaged one
 // does) would be laid out several times over: it is kept as it is and scanned as from the file.
+
+// Memory of its own for a HugeArray; `mapped` is what was taken. Throws std::bad_alloc.
+void *mapBytes(size_t bytes, size_t &mapped, bool populate);
+void unmapBytes(void *map, size_t mapped);
+// Unmaps the whole pages past `keep` bytes; what stays mapped.
+size_t trimBytes(void *map, size_t mapped, size_t keep);
+
+// An array of plain values in memory of its own, sized once. Large ones are backed by huge
+// pages where the system allows: a kept cache is hundreds of megabytes, and faulting it in
+// 4 KiB at a time cost more than reading the files. Not zero-filled beyond what the system
+// gives (fresh pages are zero).
+template <typename T>
+class HugeArray
+{
+public:
+    HugeArray() = default;
+    // Throws std::bad_alloc. Unless `populate`, pages are taken as they are first written.
+    explicit HugeArray(size_t count, bool populate = false)
+        : m_count(count)
+    {
+        m_map = mapBytes(count * sizeof(T), m_mapped, populate);
+    }
+    HugeArray(HugeArray &&other) noexcept { swap(other); }
+    HugeArray &operator=(HugeArray &&other) noexcept
+    {
+        HugeArray gone(std::move(*this));
+        swap(other);
+        return *this;
+    }
+    ~HugeArray() { unmapBytes(m_map, m_mapped); }
+
+    T *data() { return static_cast<T *>(m_map); }
+    const T *data() const { return static_cast<const T *>(m_map); }
+    size_t size() const { return m_count; }
+    uint64_t bytes() const { return m_mapped; }
+    T &operator[](size_t i) { return data()[i]; }
+    const T &operator[](size_t i) const { return data()[i]; }
+    // Gives up the last elements, and the whole pages past them.
+    void shrink(size_t count)
+    {
+        m_count = std::min(m_count, count);
+        m_mapped = trimBytes(m_map, m_mapped, m_count * sizeof(T));
+    }
+
+private:
+    void swap(HugeArray &other) noexcept
+    {
+        std::swap(m_map, other.m_map);
+        std::swap(m_count, other.m_count);
+        std::swap(m_mapped, other.m_mapped);
+    }
+    void *m_map = nullptr;
+    size_t m_count = 0;
+    size_t m_mapped = 0;
+};
+using FileBytes = HugeArray<unsigned char>;
 
 class ResidentPair
 {
@@ -57,25 +114,25 @@ public:
     // The path of directory d, a view into the .IDX.
     std::string_view pathOf(size_t d) const;
 
-    // Lays out an index pair read from its files; throws std::bad_alloc.
-    static std::shared_ptr<const ResidentPair> build(
-            std::vector<unsigned char> idx, std::vector<unsigned char> lst);
+    // Lays out an index pair: the .IDX read whole, the .LST from its open file. Throws
+    // std::bad_alloc.
+    static std::shared_ptr<const ResidentPair> build(FileBytes idx, int lstFd, uint64_t lstSize);
 
 private:
-    bool layOut(const std::vector<unsigned char> &lst);
+    bool layOut(int lstFd, uint64_t lstSize, uint64_t &readSize);
 
     PairState m_state = PairState::Whole;
     bool m_columns = false;
     uint64_t m_fileBytes = 0;
     uint64_t m_id = 0;
-    std::vector<unsigned char> m_idx;
-    std::vector<unsigned char> m_lst; // only without columns
-    std::vector<Dir> m_dirs;
-    std::vector<uint32_t> m_sizes;
-    std::vector<uint32_t> m_attrs;
-    std::vector<double> m_times;
-    std::vector<uint32_t> m_nameAt;
-    std::vector<unsigned char> m_names;
+    FileBytes m_idx;
+    FileBytes m_lst; // only without columns
+    HugeArray<Dir> m_dirs;
+    HugeArray<uint32_t> m_sizes;
+    HugeArray<uint32_t> m_attrs;
+    HugeArray<double> m_times;
+    HugeArray<uint32_t> m_nameAt;
+    HugeArray<unsigned char> m_names;
 };
 
 class ResidentCache
