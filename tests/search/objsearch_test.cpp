@@ -642,6 +642,14 @@ TEST_P(SearchReading, DamagedPairsAreScannedSafelyAndNamed)
                         writeFile(idx, std::string("\0\0\0\0\0\x40\0\0\x40\0abcd", 14));
                     },
                     PairState::Damaged},
+            {"a thousand folders claiming all the list's entries",
+                    [](auto &idx, auto &) {
+                        std::string records;
+                        for (int i = 0; i < 1000; ++i)
+                            records += std::string("\0\0\0\0\xFF\xFF\xFF\x7F\x03\0x\\\0", 13);
+                        writeFile(idx, records);
+                    },
+                    std::nullopt},
             {"list cut short",
                     [](auto &, auto &lst) {
                         resizeFile(lst, 40);
