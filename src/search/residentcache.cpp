@@ -511,6 +511,10 @@ struct ColumnFind
     }
 };
 
+// Where a hit's record is put together. Its length is a 16-bit field: a name of 65535 bytes
+// without its NUL is all of the field.
+thread_local unsigned char t_hitRecord[kLstHeaderSize + 0xFFFF];
+
 template <typename Find>
 void scanColumns(const NodeScan &s, size_t idxBegin, size_t idxEnd, SkipState &skip,
         ScanCounts &counts, HitSink &sink, std::vector<DirCounts> *dirLog, Find find)
@@ -536,7 +540,7 @@ void scanColumns(const NodeScan &s, size_t idxBegin, size_t idxEnd, SkipState &s
         ~WriteBack() { to = from; }
     } writeBack{counts, tally};
     // A hit is handed on as the record the list held: header, then its name and NUL.
-    std::vector<unsigned char> record;
+    unsigned char *const record = t_hitRecord;
 
     for (; d < pair.dirCount() && dirs[d].idxOffset < idxEnd; ++d) {
         if (s.stop->load(std::memory_order_relaxed))
@@ -562,15 +566,14 @@ void scanColumns(const NodeScan &s, size_t idxBegin, size_t idxEnd, SkipState &s
                 countedFolders += isFolder(pair.attrs()[counted]) ? 1 : 0;
             ScanHit hit{dirs[d].idxOffset, 0, tally.files + (counted - first - countedFolders),
                     tally.folders + countedFolders};
-            const uint32_t nameLength = pair.nameAt()[e + 1] - pair.nameAt()[e];
-            record.resize(kLstHeaderSize + nameLength);
-            writeU32le(record.data(), pair.sizes()[e]);
-            writeU32le(record.data() + 4, pair.attrs()[e]);
-            writeDoubleLe(record.data() + 8, pair.times()[e]);
-            writeU16le(record.data() + 16, uint16_t(nameLength));
-            std::memcpy(
-                    record.data() + kLstHeaderSize, pair.names() + pair.nameAt()[e], nameLength);
-            sink.hit(hit, record.data(), nameLength);
+            const uint32_t nameLength =
+                    std::min<uint32_t>(pair.nameAt()[e + 1] - pair.nameAt()[e], 0xFFFF);
+            writeU32le(record, pair.sizes()[e]);
+            writeU32le(record + 4, pair.attrs()[e]);
+            writeDoubleLe(record + 8, pair.times()[e]);
+            writeU16le(record + 16, uint16_t(nameLength));
+            std::memcpy(record + kLstHeaderSize, pair.names() + pair.nameAt()[e], nameLength);
+            sink.hit(hit, record, nameLength);
             ++hitCount;
             if (hitNoFind) {
                 skip.skipping = true;

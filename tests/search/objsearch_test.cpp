@@ -650,6 +650,13 @@ TEST_P(SearchReading, DamagedPairsAreScannedSafelyAndNamed)
                         writeFile(idx, records);
                     },
                     std::nullopt},
+            {"a name that fills its 65535-byte field without a NUL",
+                    [](auto &idx, auto &lst) {
+                        writeFile(idx, std::string("\0\0\0\0\1\0\0\0\x08\0\\\\PC\\s\\\0", 18));
+                        writeFile(lst, std::string("\1\0\0\0\x20\0\0\0\0\0\0\0\0\0\0\0\xFF\xFF", 18)
+                                        + std::string(0xFFFF, 'a'));
+                    },
+                    std::nullopt},
             {"list cut short",
                     [](auto &, auto &lst) {
                         resizeFile(lst, 40);
