@@ -95,7 +95,7 @@ uint64_t ResidentPair::memoryBytes() const
 
 void *mapBytes(size_t bytes, size_t &mapped, bool populate)
 {
-    const int flags = MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | (populate ? MAP_POPULATE : 0);
+    const int flags = MAP_PRIVATE | MAP_ANONYMOUS | (populate ? MAP_POPULATE : 0);
     constexpr size_t kPage = 4096;
     constexpr size_t kHuge = size_t(2) << 20;
     mapped = 0;
