@@ -74,6 +74,10 @@ public:
     {
         return m_find(m_probe, from, end);
     }
+    // The candidates among the 64 positions from p, a bit each (bit i: p + i); the bytes up to
+    // p + 63 + keyLength() must be readable. For a scan that meets candidates often, which
+    // would otherwise set up the search anew after each one.
+    uint64_t block(const unsigned char *p) const { return m_block(m_probe, p); }
 
     // The bytes looked at, each with its 0x20 bit set: the key's first, one from its middle
     // (at middleAt), and its last.
@@ -114,6 +118,7 @@ public:
 
 private:
     Finder m_find = nullptr;
+    uint64_t (*m_block)(const Probe &probe, const unsigned char *p) = nullptr;
     Probe m_probe;
     alignas(16) unsigned char m_foldBits[16] = {}; // 0x20 where a byte is tested
     alignas(16) unsigned char m_folded[16] = {}; // the key's bytes there, with that bit set

@@ -450,6 +450,30 @@ struct CandidateFind
     // No candidate lies in [searchedFrom, candidate) (offsets into the names).
     uint64_t searchedFrom = UINT64_MAX;
     uint64_t candidate = 0;
+    // The candidates of the 64 positions from blockAt, a bit each: with many hits, the search
+    // goes on after each one from where it is, without being set up anew.
+    uint64_t blockAt = UINT64_MAX;
+    uint64_t blockMask = 0;
+
+    // The first candidate at `from` or after, or a position past the range's last one.
+    uint64_t next(uint64_t from)
+    {
+        const unsigned char *names = pair.names();
+        const uint64_t end = uint64_t(namesEnd - names);
+        const size_t keyLength = candidates.keyLength();
+        while (true) {
+            if (from >= blockAt && from - blockAt < 64) {
+                const uint64_t mask = blockMask & (~uint64_t(0) << (from - blockAt));
+                if (mask)
+                    return blockAt + uint64_t(__builtin_ctzll(mask));
+                from = blockAt + 64;
+            }
+            if (from + 64 + keyLength > end)
+                return uint64_t(candidates.find(names + from, namesEnd) - names);
+            blockAt = from;
+            blockMask = candidates.block(names + from);
+        }
+    }
 
     uint32_t operator()(uint32_t e, uint32_t end, bool onlyFolders)
     {
@@ -459,14 +483,14 @@ struct CandidateFind
         while (e < end) {
             if (at[e] < searchedFrom || candidate < at[e]) {
                 searchedFrom = at[e];
-                candidate = uint64_t(candidates.find(names + at[e], namesEnd) - names);
+                candidate = next(at[e]);
             }
             // Past the probe's three bytes, the others of the key thin out the candidates of a
             // key whose parts are common (_demo in every _report): each costs a matcher's pass.
             // The names are followed by enough zero bytes for the load.
 #if defined(__SSE2__)
             while (candidate < at[end] && !candidates.holdsAt(names + candidate))
-                candidate = uint64_t(candidates.find(names + candidate + 1, namesEnd) - names);
+                candidate = next(candidate + 1);
 #endif
             if (candidate >= at[end])
                 return end;
