@@ -10,6 +10,7 @@ namespace {
 
 constexpr size_t kOpenTask = SIZE_MAX;
 constexpr size_t kIdleScanners = 2;
+constexpr uint64_t kKeptChunkFactor = 8;
 
 // The idle scanners. Never destroyed: their helpers may still sleep when the program ends.
 struct Pool
@@ -139,7 +140,11 @@ void ParallelScanner::openNode(Slot &slot)
     if (ok) {
         slot.scan = slot.resident ? slot.resident->scan(m_job->settings)
                                   : slot.pair.scan(m_job->settings);
-        slot.chunks = splitIntoChunks(slot.scan.idx, slot.scan.idxSize, std::max<uint64_t>(m_job->chunkEntries, 1));
+        // A kept pair is scanned several times faster than one read from its files: its chunks
+        // are made larger, or handing them between the threads would take longer than the scan.
+        const uint64_t chunkEntries =
+                std::max<uint64_t>(m_job->chunkEntries, 1) * (slot.resident ? kKeptChunkFactor : 1);
+        slot.chunks = splitIntoChunks(slot.scan.idx, slot.scan.idxSize, chunkEntries);
         // The results keep their room from node to node: a run holds at most the hits of its
         // largest nodes, a fraction of their entry lists.
         if (slot.results.size() < slot.chunks.size())
