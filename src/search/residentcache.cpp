@@ -358,10 +358,10 @@ ResidentCache::Lookup ResidentCache::get(
         }
         const FileHandle lst(lstPath.empty() ? -1 : ::open(lstPath.c_str(), O_RDONLY | O_CLOEXEC));
         if (!lst.valid()) {
+            const PairState state =
+                    lstPath.empty() || errno == ENOENT ? PairState::Missing : PairState::Unreadable;
             forget();
-            return Lookup{
-                    lstPath.empty() || errno == ENOENT ? PairState::Missing : PairState::Unreadable,
-                    nullptr};
+            return Lookup{state, nullptr};
         }
         if (::fstat(lst.get(), &lstStat) != 0 || !S_ISREG(lstStat.st_mode)
                 || uint64_t(lstStat.st_size) > kMaxLstBytes) {
