@@ -461,7 +461,7 @@ struct CandidateFind
         const unsigned char *names = pair.names();
         const uint64_t end = uint64_t(namesEnd - names);
         const size_t keyLength = candidates.keyLength();
-        while (true) {
+        while (from < end) {
             if (from >= blockAt && from - blockAt < 64) {
                 const uint64_t mask = blockMask & (~uint64_t(0) << (from - blockAt));
                 if (mask)
@@ -473,6 +473,7 @@ struct CandidateFind
             blockAt = from;
             blockMask = candidates.block(names + from);
         }
+        return from;
     }
 
     uint32_t operator()(uint32_t e, uint32_t end, bool onlyFolders)
