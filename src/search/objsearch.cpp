@@ -169,6 +169,8 @@ void TObjSearch::execute()
         }
         if (walkError && !Terminated())
             std::rethrow_exception(walkError);
+        if (Resident && !walkError && !Terminated())
+            Resident->retainUnder(m_startFolder, nodes, m_cp);
     } catch (const std::exception &e) {
         m_error = *e.what() ? e.what() : "The search ended with an error";
     } catch (...) {

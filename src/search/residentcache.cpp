@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 #include <new>
+#include <unordered_set>
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include "cache/myutils.h"
+#include "search/parallelscan.h"
 #include "util/bytereader.h"
 #include "util/filehandle.h"
 
@@ -379,6 +381,18 @@ ResidentCache::Lookup ResidentCache::get(
     entry->idx = stampOf<Stamp>(idx.st);
     entry->lst = stampOf<Stamp>(lstStat);
     return Lookup{entry->pair->state(), entry->pair};
+}
+
+void ResidentCache::retainUnder(
+        const std::string &folder, const std::vector<NodeRef> &nodes, const CodePage &cp)
+{
+    std::unordered_set<std::string> kept;
+    for (const NodeRef &node : nodes)
+        kept.insert(cacheFilePath(node.folder, node.cacheName, ".IDX", cp).string());
+    std::lock_guard lock(m_mutex);
+    std::erase_if(m_entries, [&](const auto &item) {
+        return item.first.starts_with(folder) && !kept.contains(item.first);
+    });
 }
 
 ResidentCache::Usage ResidentCache::usage() const

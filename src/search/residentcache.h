@@ -14,6 +14,8 @@
 
 namespace veltrano {
 
+struct NodeRef;
+
 // Index pairs kept in memory between searches, for the processes that live long (the window,
 // the search server). A search that reads every pair from the system's file cache spends about
 // half its time on the kernel's copy; a pair kept here is read again only when one of its files
@@ -151,6 +153,12 @@ public:
     // The pair of the node as its files are now. Thread-safe; a pair being loaded by one search
     // is waited for by another that wants it, not loaded twice.
     Lookup get(const std::string &folder, std::string_view cacheName, const CodePage &cp);
+
+    // Lets go of the pairs kept for nodes below `folder` (a cache folder) other than `nodes`:
+    // after a whole walk from there, the nodes that are no longer in the cache or no longer
+    // searched. (A node list that drops a share would otherwise keep its pair for good.)
+    void retainUnder(
+            const std::string &folder, const std::vector<NodeRef> &nodes, const CodePage &cp);
 
     struct Usage
     {

@@ -75,20 +75,32 @@ TEST(ResidentCache, AReplacedPairIsSeenByTheNextSearchAndAnUnchangedOneIsNotRead
     const std::string s = "\\\\PC\\s\\";
     const std::vector<Case> cases = {
             {"written again by the collector",
-                    [](const TempDir &root, const TempDir &) { writePair(root.folder(), {"new-a", "new-b"}); },
+                    [](const TempDir &root, const TempDir &) {
+                        writePair(root.folder(), {"new-a", "new-b"});
+                    },
                     {s + "new-a", s + "new-b"}},
             {"renamed over with the same size and time",
                     [](const TempDir &root, const TempDir &spare) {
                         writePair(spare.folder(), {"new-a", "new-c"});
                         for (const char *ext : {".IDX", ".LST"}) {
-                            struct stat old{};
+                            struct stat old
+                            { };
                             ASSERT_EQ(::stat((root.path() / (std::string("s") + ext)).c_str(), &old), 0);
                             setTime(spare.path() / (std::string("s") + ext), old);
                             fs::rename(spare.path() / (std::string("s") + ext), root.path() / (std::string("s") + ext));
                         }
                     },
                     {s + "new-a", s + "new-c"}},
-            {"list removed", [](const TempDir &root, const TempDir &) { fs::remove(root.path() / "s.LST"); }, {}},
+            {"list removed",
+                    [](const TempDir &root, const TempDir &) {
+                        fs::remove(root.path() / "s.LST");
+                    },
+                    {}},
+            {"node taken out of the node list",
+                    [](const TempDir &root, const TempDir &) {
+                        writeNodeList(root.folder(), {});
+                    },
+                    {}},
     };
     for (const Case &c : cases) {
         TempDir root;
