@@ -7,6 +7,7 @@ packages=(
     libicu-dev libfmt-dev libcli11-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev qt6-base-dev-tools
+    qt6-tools-dev qt6-l10n-tools   # lupdate and lrelease with their CMake functions: the window's English
     xvfb xauth fonts-wqy-microhei
     qt6-translations-l10n    # Qt's own Traditional Chinese texts for standard dialogs and buttons
     python3 python3-pyftpdlib curl iproute2

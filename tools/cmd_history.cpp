@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "command.h"
+#include "res/uilanguage.h"
 #include "store/searchhistory.h"
 #include "util/error.h"
 #include "util/programfolder.h"
@@ -26,7 +27,8 @@ int runHistory(const HistoryArgs &args)
     try {
         loadSearchHistory(history, folder, cp);
     } catch (const Error &e) {
-        std::cerr << kHistoryReadFailed << e.what() << '\n';
+        std::cerr << (uiLanguage() == UiLanguage::English ? "Could not read the history: " : kHistoryReadFailed)
+                  << e.what() << '\n';
         status = kExitFailure;
     }
     for (const HistoryEntry &entry : history.entries) {

@@ -20,6 +20,7 @@
 #include "search/residentcache.h"
 #include "search/resultsave.h"
 #include "store/searchrequest.h"
+#include "res/uilanguage.h"
 #include "util/datetime.h"
 #include "util/error.h"
 #include "util/resstr.h"
@@ -109,9 +110,14 @@ public:
         , m_cp(cp)
         , m_flushEachLine(isatty(STDOUT_FILENO) == 1)
     {
-        if (m_format == "text")
-            write(pad("名稱", 32) + "  " + pad("副檔名", 8) + "  " + pad("大小(KB)", 10, true) + "  "
-                  + pad("目錄", 40) + "  " + pad("位置", 12) + "  " + "修改日期\n");
+        if (m_format == "text") {
+            // The window's column captions, in the user's language.
+            const bool english = uiLanguage() == UiLanguage::English;
+            write(pad(english ? "Name" : "名稱", 32) + "  " + pad(english ? "Ext" : "副檔名", 8) + "  "
+                  + pad(english ? "Size (KB)" : "大小(KB)", 10, true) + "  "
+                  + pad(english ? "Folder" : "目錄", 40) + "  " + pad(english ? "Location" : "位置", 12)
+                  + "  " + (english ? "Date modified\n" : "修改日期\n"));
+        }
     }
 
     void hit(const TObjSearch &search)

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "command.h"
+#include "res/uilanguage.h"
 #include "util/error.h"
 
 namespace veltrano::cli {
@@ -32,6 +33,18 @@ int main(int argc, char **argv)
     CLI::App app {"Veltrano: find files in the network cache, on the command line."};
     app.require_subcommand(1);
     app.set_help_all_flag("--help-all", "Show the help of every subcommand");
+    // Messages follow the user's language; what programs read (TSV, JSON, saved files, streams)
+    // never changes with it.
+    std::string lang;
+    app.add_option("--lang", lang,
+               "Language of messages: en or zh_TW (default: $VELTRANO_LANG, else the locale's: "
+               "English for en_*, Traditional Chinese otherwise)")
+            ->check([](const std::string &value) {
+                return veltrano::languageOfName(value) ? std::string()
+                                                       : "--lang takes en or zh_TW, not " + value;
+            });
+    // Accepted after the subcommand too.
+    app.fallthrough();
 
     std::function<int()> run;
     for (Command &command : commands()) {
@@ -50,6 +63,10 @@ int main(int argc, char **argv)
         app.exit(e);
         return kExitUsage;
     }
+
+    // Unset or checked above, so there is always a choice.
+    veltrano::setUiLanguage(
+            veltrano::chooseUiLanguage(lang).value_or(veltrano::UiLanguage::TraditionalChinese));
 
     try {
         return run ? run() : kExitUsage;

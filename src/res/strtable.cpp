@@ -5,6 +5,8 @@
 #include <span>
 #include <utility>
 
+#include "res/uilanguage.h"
+
 namespace veltrano {
 namespace {
 
@@ -39,9 +41,44 @@ constexpr std::array kTable {
     Entry {50112, "搜尋紀錄無法寫入，仍要結束嗎？"},
 };
 
+// The same ids in English, for users whose language is English. Entry 10010 had its English
+// form from the start; the others are ours.
 constexpr std::array kEnglish {
     Entry {10010, "Could not get folder data."},
+    Entry {20030, "The cache holds no data for %s"},
+    Entry {20050, "Not a number"},
+    Entry {20051, "Not an amount of money"},
+    Entry {20052, "Syntax error"},
+    Entry {32000, "Question"},
+    Entry {32001, "Information"},
+    Entry {32002, "Error"},
+    Entry {50100, "The key must be a number (KB)"},
+    Entry {50101, "File size cannot be searched with \"contains\""},
+    Entry {50102, "Date modified cannot be searched with \"contains\""},
+    Entry {50103, "The date is not valid\r\nWrite it as 1/1/1999 10:00 AM or 1/1/1999"},
+    Entry {50104, "Enter at least one key (not blank)"},
+    Entry {50105, "Stop the search first"},
+    Entry {50106, "The characters ';' and ',' are not allowed"},
+    Entry {50107, "%s folders "},
+    Entry {50108, "%s files "},
+    Entry {50109, "%s items found"},
+    Entry {50110, "%s items found in all"},
+    Entry {50111, "%s does not respond"},
+    Entry {50112, "The search history could not be written. Quit anyway?"},
 };
+
+// Every id speaks both languages: a text added to one table alone stops the build.
+constexpr bool sameIds(std::span<const Entry> a, std::span<const Entry> b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i].id != b[i].id || b[i].text.empty())
+            return false;
+    }
+    return true;
+}
+static_assert(sameIds(kTable, kEnglish), "every string-table id needs an English text, in id order");
 
 std::string_view lookup(std::span<const Entry> table, int id)
 {
@@ -52,6 +89,11 @@ std::string_view lookup(std::span<const Entry> table, int id)
 
 } // namespace
 
+std::string_view LoadResStr(int id)
+{
+    return LoadResStr(id, uiLanguage() == UiLanguage::English);
+}
+
 std::string_view LoadResStr(int id, bool english)
 {
     if (english) {
@@ -60,6 +102,14 @@ std::string_view LoadResStr(int id, bool english)
             return text;
     }
     return lookup(kTable, id);
+}
+
+std::vector<int> ResStrIds()
+{
+    std::vector<int> ids;
+    for (const Entry &entry : kTable)
+        ids.push_back(entry.id);
+    return ids;
 }
 
 } // namespace veltrano

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string_view>
+#include <vector>
 
 namespace veltrano {
 
@@ -29,8 +30,13 @@ enum StringId : int {
     kStrFolderFailed = 10010,
 };
 
-// The UTF-8 text of a string-table entry; the empty text for an id that has none.
-// English-language systems get the English variant where an entry has one.
-std::string_view LoadResStr(int id, bool english = false);
+// The UTF-8 text of a string-table entry in the language the user chose (uiLanguage()); the
+// empty text for an id that has none.
+std::string_view LoadResStr(int id);
+// The same in a given language: English, or Traditional Chinese, the program's own.
+std::string_view LoadResStr(int id, bool english);
+
+// Every id of the table, ascending.
+std::vector<int> ResStrIds();
 
 } // namespace veltrano

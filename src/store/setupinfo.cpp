@@ -29,7 +29,8 @@ enum SetupOffset : size_t {
     kOffHitExclusive = 139,
     kOffOnlyShowFolder = 140,
     kOffHitNum = 141,
-    kOffReserved1 = 142,
+    kOffSearchAsYouType = 142,
+    kOffReserved1 = 143,
     kOffHitNumValue = 144,
     kOffOnlineShow = 148,
     kOffViewStyle = 149,
@@ -171,6 +172,7 @@ void DefaultSetupInfo(TSetupInfo &record, const SetupEnvironment &environment)
     record.HitExclusive = 0;
     record.OnlyShowFolder = 0;
     record.HitNum = 0;
+    record.SearchAsYouType = 0;
     record.HitNumValue = 100;
     record.OnlineShow = 1;
     record.ViewStyle = kViewStyleDetails;
@@ -200,6 +202,7 @@ std::array<unsigned char, kSetupInfoSize> encodeSetupInfo(const TSetupInfo &reco
     p[kOffHitExclusive] = record.HitExclusive;
     p[kOffOnlyShowFolder] = record.OnlyShowFolder;
     p[kOffHitNum] = record.HitNum;
+    p[kOffSearchAsYouType] = record.SearchAsYouType;
     putBytes(p + kOffReserved1, record.Reserved1);
     writeU32le(p + kOffHitNumValue, uint32_t(record.HitNumValue));
     p[kOffOnlineShow] = record.OnlineShow;
@@ -235,6 +238,7 @@ void decodeSetupInfo(std::string_view bytes, TSetupInfo &record, const CodePage 
     record.HitExclusive = p[kOffHitExclusive];
     record.OnlyShowFolder = p[kOffOnlyShowFolder];
     record.HitNum = p[kOffHitNum];
+    record.SearchAsYouType = p[kOffSearchAsYouType];
     getBytes(p + kOffReserved1, record.Reserved1);
     record.HitNumValue = readI32le(p + kOffHitNumValue);
     record.OnlineShow = p[kOffOnlineShow];

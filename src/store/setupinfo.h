@@ -29,7 +29,8 @@ namespace veltrano {
 //      139 byte      HitExclusive        548 char[128] DownloadFolder
 //      140 byte      OnlyShowFolder      676 i32       TryCount
 //      141 byte      HitNum              680 f64       TryInterval (day fraction)
-//      142 2 bytes   reserved            688 char[128] ProgramFolder
+//      142 byte      SearchAsYouType     688 char[128] ProgramFolder
+//      143 byte      reserved
 //      144 i32       HitNumValue
 //      148 byte      OnlineShow
 //      149 byte      ViewStyle (2 list, 3 details)
@@ -51,7 +52,10 @@ struct TSetupInfo
     uint8_t HitExclusive = 0;
     uint8_t OnlyShowFolder = 0;
     uint8_t HitNum = 0;
-    std::array<uint8_t, 2> Reserved1 {};
+    // Results follow the key box while the user types (0/1). Lives in what older versions left
+    // as a reserved zero byte, so their files read as "off" and they read ours unchanged.
+    uint8_t SearchAsYouType = 0;
+    std::array<uint8_t, 1> Reserved1 {};
     int32_t HitNumValue = 0;
     uint8_t OnlineShow = 0;
     uint8_t ViewStyle = 0;

@@ -181,6 +181,39 @@ void TransferEngine::DropSessions()
         logSlot(LogColour::Progress, slot, "結束連線");
         m_clients[slot]->Abort();
     }
+    endInterruptedWork();
+}
+
+void TransferEngine::AbortSessions()
+{
+    for (TFtpClient *client : m_clients)
+        client->AbortAsync();
+    endInterruptedWork();
+}
+
+// Without this a queue row would stay running for good, and the queue with it; a search would
+// never end and the window that asked would refuse every later one.
+void TransferEngine::endInterruptedWork()
+{
+    if (m_jobRunning) {
+        m_pendingValid = false;
+        clearStacks();
+        FailCount = TotalCount - std::min(TotalCount, DoneCount + SkipCount);
+        showCounters();
+        m_jobRunning = false;
+        m_openAfter = false;
+        m_launched = false;
+        emit gaugeChanged(false, 0);
+        if (m_rowRunning)
+            finishRow();
+        emit jobEnded();
+    }
+    if (m_searchRunning) {
+        m_searchRunning = false;
+        DirFtpClient().DisplayFileFlag = false;
+        if (OnFindDone)
+            OnFindDone();
+    }
 }
 
 void TransferEngine::SetPassiveMode(bool passive)
@@ -195,9 +228,13 @@ void TransferEngine::StartRemoteSearch(const std::string &argument)
 {
     TFtpClient &client = DirFtpClient();
     m_kind[0] = rkSearch;
+    // A stop that came after the last search had ended must not cut this one short; a job
+    // start does the same.
+    m_continue = true;
     m_find.start();
     client.SetLocalFileName("OPENFIND " + argument);
     client.QuoteAsync();
+    m_searchRunning = true;
 }
 
 void TransferEngine::BrowseRemoteFolder(const std::string &folder)
@@ -259,6 +296,7 @@ bool TransferEngine::actOnReply(int slot, TFtpRequest request)
         }
         if (isRefusal(code))
             refuse(slot);
+        m_searchRunning = false;
         emit searchFailed(QString::fromStdString(utf8(client.LastReply())));
         return false;
     }
@@ -333,6 +371,7 @@ void TransferEngine::afterRequest(int slot, TFtpRequest request, int error)
     case ftpGetAsync:
     case ftpRestGetAsync:
         if (kind == rkSearch && slot == 0) {
+            m_searchRunning = false;
             client.DisplayFileFlag = false;
             logSlot(LogColour::Progress, slot, "搜尋完成");
             if (OnFindDone)

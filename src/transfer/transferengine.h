@@ -91,6 +91,10 @@ public:
     void ConnectSession(int slot, const std::string &host, const std::string &user,
             const std::string &port, const std::string &password);
     void DropSessions();
+    // Aborts both clients at once (the toolbar's 放棄). The clients report nothing of an
+    // abort, so the work they had is ended here: the job with its files not fetched counted as
+    // failed, a running search with its end.
+    void AbortSessions();
     void SetPassiveMode(bool passive);
 
     // Work. The argument of a search and server paths are code-page bytes.
@@ -180,6 +184,7 @@ private:
     void finishRow();
     void showCounters();
     void clearStacks();
+    void endInterruptedWork();
     std::filesystem::path listingFile(int slot) const;
 
     CodePage m_cp;
@@ -191,6 +196,7 @@ private:
     FindStream m_find;
     TItemList m_resultList;
     int m_listingFolders = 0, m_listingFiles = 0;
+    bool m_searchRunning = false;
     std::string m_browseFolder;
 
     std::vector<JobList> m_jobStack;

@@ -39,6 +39,11 @@ QMimeData *TDropFileSource::makeMimeData() const
 {
     if (Files.isEmpty())
         return nullptr;
+    if (!EntryFormat.isEmpty()) {
+        auto *entries = new QMimeData;
+        entries->setData(EntryFormat, Files.join(QLatin1Char('\n')).toUtf8());
+        return entries;
+    }
     QList<QUrl> urls;
     for (const QString &path : Files) {
         const QUrl url = UrlOf ? UrlOf(path) : QUrl::fromLocalFile(path);

@@ -27,6 +27,9 @@ public:
     // Paths as the user knows them (UNC or local) and the URL each is offered as.
     QStringList Files;
     std::function<QUrl(const QString &path)> UrlOf;
+    // When set, Files are not paths but entries of this private type, offered only as it (one
+    // a line, UTF-8): no file manager may take them for files.
+    QString EntryFormat;
 
     // Runs the drag until the user drops or gives up. Blocks in the drag's own event loop.
     TDragResult Execute(QWidget *from);

@@ -436,6 +436,11 @@ QVariant TEnhListModel::data(const QModelIndex &index, int role) const
         return m_images->icon(m_rows.image(id));
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(m_columns[size_t(index.column())].alignment | Qt::AlignVCenter);
+    case Qt::AccessibleDescriptionRole:
+        if (index.column() == 0 && id < m_states.size() && m_states[id] >= 0
+                && size_t(m_states[id]) < m_stateTexts.size())
+            return m_stateTexts[size_t(m_states[id])];
+        return {};
     default:
         return {};
     }

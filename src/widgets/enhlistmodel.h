@@ -57,6 +57,8 @@ public:
     // The state images drawn before a row's image (an on-line mark); not owned. A row's state
     // is -1 (none) until it is given one.
     void setStateImages(const TImageList *images) { m_stateImages = images; }
+    // Words for the state marks, by image index, for assistive technology: a mark is a picture.
+    void setStateTexts(std::vector<QString> texts) { m_stateTexts = std::move(texts); }
     int stateImage(int row) const;
     void setStateImage(int row, int state);
 
@@ -101,6 +103,7 @@ private:
     int m_shown = 0;
     const TImageList *m_images = nullptr;
     const TImageList *m_stateImages = nullptr;
+    std::vector<QString> m_stateTexts;
     std::vector<int8_t> m_states; // by RowId; rows beyond its end have none
 };
 

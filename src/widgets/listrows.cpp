@@ -1,5 +1,6 @@
 #include "widgets/listrows.h"
 
+#include <cstring>
 #include <limits>
 
 #include "util/error.h"
@@ -19,27 +20,33 @@ void ListRows::clear()
     m_cellOffsets = {};
     m_images = {};
     m_pool = {};
-    m_arena.clear();
-    m_arena.shrink_to_fit();
-    m_arena.push_back('\0'); // offset 0: the empty text
+    m_blocks.clear();
+    m_blockUsed = 0;
 }
 
 uint32_t ListRows::storeText(std::string_view text)
 {
     if (text.empty())
-        return 0;
-    if (m_arena.empty())
-        m_arena.push_back('\0');
-    if (m_arena.size() + text.size() + 5 > std::numeric_limits<uint32_t>::max())
-        throw Error("list texts exceed 4 GB");
-    const auto offset = uint32_t(m_arena.size());
+        return 0; // offset 0, the first byte of the first block, is never a text's
+    const size_t needed = text.size() + 5;
+    if (needed > kBlockBytes - 1)
+        throw Error("list text too long");
+    if (m_blocks.empty() || m_blockUsed + needed > kBlockBytes) {
+        if (m_blocks.size() >= (size_t(std::numeric_limits<uint32_t>::max()) >> kBlockShift))
+            throw Error("list texts exceed 4 GB");
+        m_blocks.push_back(std::make_unique_for_overwrite<char[]>(kBlockBytes));
+        m_blockUsed = m_blocks.size() == 1 ? 1 : 0;
+    }
+    char *block = m_blocks.back().get();
+    const auto offset = uint32_t(((m_blocks.size() - 1) << kBlockShift) | m_blockUsed);
     size_t length = text.size();
     while (length >= 0x80) {
-        m_arena.push_back(char(0x80 | (length & 0x7F)));
+        block[m_blockUsed++] = char(0x80 | (length & 0x7F));
         length >>= 7;
     }
-    m_arena.push_back(char(length));
-    m_arena.append(text);
+    block[m_blockUsed++] = char(length);
+    std::memcpy(block + m_blockUsed, text.data(), text.size());
+    m_blockUsed += text.size();
     return offset;
 }
 
@@ -74,17 +81,18 @@ std::string_view ListRows::textAt(uint32_t offset) const
 {
     if (offset == 0)
         return {};
+    const char *block = m_blocks[offset >> kBlockShift].get();
     size_t length = 0;
     int shift = 0;
-    size_t pos = offset;
+    size_t pos = offset & (kBlockBytes - 1);
     for (;;) {
-        const auto byte = static_cast<unsigned char>(m_arena[pos++]);
+        const auto byte = static_cast<unsigned char>(block[pos++]);
         length |= size_t(byte & 0x7F) << shift;
         if (!(byte & 0x80))
             break;
         shift += 7;
     }
-    return std::string_view(m_arena).substr(pos, length);
+    return std::string_view(block + pos, length);
 }
 
 std::string_view ListRows::text(RowId id, int cell) const
@@ -96,8 +104,8 @@ std::string_view ListRows::text(RowId id, int cell) const
 
 size_t ListRows::memoryBytes() const
 {
-    return m_cellOffsets.capacity() * sizeof(uint32_t) + m_images.capacity() * sizeof(int32_t)
-         + m_arena.capacity() + m_pool.size() * (sizeof(std::string) + 32)
+    return m_cellOffsets.size() * sizeof(uint32_t) + m_images.size() * sizeof(int32_t)
+         + m_blocks.size() * kBlockBytes + m_pool.size() * (sizeof(std::string) + 32)
          + m_pool.bucket_count() * sizeof(void *);
 }
 

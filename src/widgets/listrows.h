@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <functional>
 #include <span>
 #include <string>
@@ -50,11 +52,20 @@ private:
     uint32_t storePooled(std::string_view text);
     std::string_view textAt(uint32_t offset) const;
 
+    // The arena grows by blocks that never move: a list filling while the window runs must
+    // not stop it to copy (and fault in) tens of megabytes at once. The same goes for the
+    // per-row columns, which are deques for that reason.
+    static constexpr uint32_t kBlockShift = 20;
+    static constexpr size_t kBlockBytes = size_t(1) << kBlockShift;
+
     int m_cells = 0;
     std::vector<bool> m_pooled;
-    std::vector<uint32_t> m_cellOffsets; // m_cells per row: offsets into m_arena
-    std::vector<int32_t> m_images;
-    std::string m_arena; // each text: a length varint and the bytes
+    std::deque<uint32_t> m_cellOffsets; // m_cells per row: offsets into the arena
+    std::deque<int32_t> m_images;
+    // Each text: a length varint and the bytes, within one block; an offset is the block's
+    // number shifted by kBlockShift plus the place in the block.
+    std::vector<std::unique_ptr<char[]>> m_blocks;
+    size_t m_blockUsed = 0; // bytes used in the last block
     std::unordered_map<std::string, uint32_t, TextHash, std::equal_to<>> m_pool;
 };
 

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDialog>
@@ -35,11 +36,12 @@ QString permissionText(const QString &path)
 QString sizeText(const FolderProperties &props)
 {
     const QLocale locale;
-    QString text = QStringLiteral("%1 位元組(%2 個檔案,%3 個資料夾)")
+    QString text = QCoreApplication::translate(
+            "veltrano::ShellActions", "%1 位元組(%2 個檔案,%3 個資料夾)")
                            .arg(locale.toString(props.size), locale.toString(props.files),
                                    locale.toString(props.folders));
     if (!props.complete)
-        text = QStringLiteral("至少 ") + text;
+        text = QCoreApplication::translate("veltrano::ShellActions", "至少 %1").arg(text);
     return text;
 }
 
@@ -97,24 +99,27 @@ bool DisplayPropertiesDialog(const QString &path, QWidget *owner)
         return false;
     QDialog dialog(owner);
     dialog.setObjectName(QStringLiteral("FolderPropertiesDialog"));
-    dialog.setWindowTitle(QStringLiteral("內容"));
+    dialog.setWindowTitle(QCoreApplication::translate("veltrano::ShellActions", "內容"));
     auto *column = new QVBoxLayout(&dialog);
     auto *form = new QFormLayout;
     const QFileInfo info(path);
     const auto addRow = [&](const char *caption, const QString &value) {
         auto *label = new QLabel(value, &dialog);
         label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        form->addRow(QString::fromUtf8(caption), label);
+        form->addRow(QCoreApplication::translate("veltrano::ShellActions", caption), label);
     };
-    addRow("名稱:", info.fileName().isEmpty() ? path : info.fileName());
-    addRow("位置:", info.absoluteFilePath());
-    addRow("大小:", sizeText(props));
-    addRow("權限:", props.permissions);
-    addRow("擁有者:", props.owner + QLatin1Char('/') + props.group);
-    addRow("修改日期:", props.modified);
+    addRow(QT_TRANSLATE_NOOP("veltrano::ShellActions", "名稱:"),
+            info.fileName().isEmpty() ? path : info.fileName());
+    addRow(QT_TRANSLATE_NOOP("veltrano::ShellActions", "位置:"), info.absoluteFilePath());
+    addRow(QT_TRANSLATE_NOOP("veltrano::ShellActions", "大小:"), sizeText(props));
+    addRow(QT_TRANSLATE_NOOP("veltrano::ShellActions", "權限:"), props.permissions);
+    addRow(QT_TRANSLATE_NOOP("veltrano::ShellActions", "擁有者:"),
+            props.owner + QLatin1Char('/') + props.group);
+    addRow(QT_TRANSLATE_NOOP("veltrano::ShellActions", "修改日期:"), props.modified);
     column->addLayout(form);
     auto *buttons = new QDialogButtonBox(&dialog);
-    buttons->addButton(QStringLiteral("確定"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(QCoreApplication::translate("veltrano::ShellActions", "確定"),
+            QDialogButtonBox::AcceptRole);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     column->addWidget(buttons);
     dialog.exec();
@@ -124,10 +129,13 @@ bool DisplayPropertiesDialog(const QString &path, QWidget *owner)
 ShellMenuChoice DisplayContextMenu(const QString &path, QWidget *owner, const QPoint &screenPoint)
 {
     QMenu menu(owner);
-    QAction *open = menu.addAction(QStringLiteral("在檔案管理員中開啟(&O)"));
-    QAction *create = menu.addAction(QStringLiteral("新資料夾(&N)..."));
+    QAction *open = menu.addAction(
+            QCoreApplication::translate("veltrano::ShellActions", "在檔案管理員中開啟(&O)"));
+    QAction *create = menu.addAction(
+            QCoreApplication::translate("veltrano::ShellActions", "新資料夾(&N)..."));
     menu.addSeparator();
-    QAction *props = menu.addAction(QStringLiteral("內容(&R)"));
+    QAction *props =
+            menu.addAction(QCoreApplication::translate("veltrano::ShellActions", "內容(&R)"));
     menu.setDefaultAction(open);
     QAction *chosen = menu.exec(screenPoint);
     if (chosen == open) {

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 
+#include "res/uilanguage.h"
+
 namespace veltrano {
 
 // The program's application object. It is the last stop for a failure that a handler did not
@@ -20,5 +22,10 @@ public:
 // Loads Qt's Traditional Chinese texts for its standard dialogs and buttons (OK, Cancel, Yes,
 // No), when they are installed. Returns whether they were found.
 bool loadQtTranslations(QCoreApplication &app);
+
+// Makes the program speak `language`: the string table, the windows' texts (English from the
+// translations built into the program, over the Chinese they are written in) and Qt's own
+// dialogs. Returns whether every text needed was found; the program runs either way.
+bool applyUiLanguage(QCoreApplication &app, UiLanguage language);
 
 } // namespace veltrano

@@ -22,9 +22,12 @@ namespace {
 
 constexpr int kClientWidth = 472;
 constexpr int kClientHeight = 303;
-constexpr const char *kChooseValidFolder = "請選擇有效的磁碟目錄";
-constexpr const char *kParentMissing = "父目錄並不存在,請選擇有效的目錄";
-constexpr const char *kCannotCreate = "無法建立目錄 %1\n%2";
+constexpr const char *kChooseValidFolder =
+        QT_TRANSLATE_NOOP("veltrano::TBrwFolderForm", "請選擇有效的磁碟目錄");
+constexpr const char *kParentMissing =
+        QT_TRANSLATE_NOOP("veltrano::TBrwFolderForm", "父目錄並不存在,請選擇有效的目錄");
+constexpr const char *kCannotCreate =
+        QT_TRANSLATE_NOOP("veltrano::TBrwFolderForm", "無法建立目錄 %1\n%2");
 
 bool isDirectory(const QString &path)
 {
@@ -36,12 +39,12 @@ bool isDirectory(const QString &path)
 TBrwFolderForm::TBrwFolderForm(QWidget *parent)
     : QDialog(parent)
     , m_tree(new TSystemTreeView(this))
-    , m_ok(new QPushButton(QStringLiteral("確定"), this))
-    , m_cancel(new QPushButton(QStringLiteral("放棄"), this))
-    , m_newFolder(new QPushButton(QStringLiteral("新目錄"), this))
+    , m_ok(new QPushButton(tr("確定"), this))
+    , m_cancel(new QPushButton(tr("放棄"), this))
+    , m_newFolder(new QPushButton(tr("新目錄"), this))
     , m_status(new TPanelStatusBar(this))
 {
-    setWindowTitle(QStringLiteral("瀏覽目錄"));
+    setWindowTitle(tr("瀏覽目錄"));
     m_ok->setDefault(true);
     m_cancel->setAutoDefault(false);
     m_newFolder->setAutoDefault(false);
@@ -88,7 +91,7 @@ QString TBrwFolderForm::driveText(const QString &path)
     if (!storage.isValid() || !storage.isReady())
         return {};
     constexpr qint64 kMegabyte = 1048576;
-    return QStringLiteral("磁碟%1,容量%2MB,可用空間%3MB")
+    return tr("磁碟%1,容量%2MB,可用空間%3MB")
             .arg(storage.rootPath())
             .arg(storage.bytesTotal() / kMegabyte)
             .arg(storage.bytesAvailable() / kMegabyte);
@@ -105,7 +108,7 @@ void TBrwFolderForm::BitBtn1Click()
 {
     const QString chosen = m_tree->GetSelection();
     if (!isDirectory(chosen)) {
-        MsgBox(this, kChooseValidFolder, mkError);
+        MsgBox(this, tr(kChooseValidFolder).toStdString(), mkError);
         return;
     }
     m_path = chosen;
@@ -122,10 +125,10 @@ void TBrwFolderForm::BitBtn2Click()
 void TBrwFolderForm::BitBtn3Click()
 {
     QInputDialog input(this);
-    input.setWindowTitle(QStringLiteral("新資料夾"));
-    input.setLabelText(QStringLiteral("請輸入新資料夾的名稱"));
-    input.setOkButtonText(QStringLiteral("確定"));
-    input.setCancelButtonText(QStringLiteral("放棄"));
+    input.setWindowTitle(tr("新資料夾"));
+    input.setLabelText(tr("請輸入新資料夾的名稱"));
+    input.setOkButtonText(tr("確定"));
+    input.setCancelButtonText(tr("放棄"));
     if (input.exec() != QDialog::Accepted)
         return;
     // Either separator names a deeper level; an empty name has nothing to create.
@@ -135,7 +138,7 @@ void TBrwFolderForm::BitBtn3Click()
         return;
     const QString parent = m_tree->GetSelection();
     if (!isDirectory(parent)) {
-        MsgBox(this, kParentMissing, mkError);
+        MsgBox(this, tr(kParentMissing).toStdString(), mkError);
         return;
     }
     // Joined as text, so a name that starts with '/' still lands below the selected folder.
@@ -145,10 +148,7 @@ void TBrwFolderForm::BitBtn3Click()
             std::filesystem::path(QFile::encodeName(target).toStdString()), error);
     if (error || !isDirectory(target)) {
         const std::string reason = error ? ErrorText(error.value()) : ErrorText(ENOTDIR);
-        MsgBox(this,
-                QString::fromUtf8(kCannotCreate)
-                        .arg(target, QString::fromStdString(reason))
-                        .toStdString(),
+        MsgBox(this, tr(kCannotCreate).arg(target, QString::fromStdString(reason)).toStdString(),
                 mkError);
         return;
     }

@@ -16,9 +16,9 @@ TFontDialog::TFontDialog(QWidget *parent)
     : QDialog(parent)
     , m_family(new QFontComboBox(this))
     , m_size(new QComboBox(this))
-    , m_sample(new QLabel(QStringLiteral("AaBbYyZz 搜尋位置"), this))
+    , m_sample(new QLabel(tr("AaBbYyZz 搜尋位置"), this))
 {
-    setWindowTitle(QStringLiteral("字型"));
+    setWindowTitle(tr("字型"));
     // Only installed faces can be picked; typing a name that does not exist is not offered.
     m_family->setEditable(false);
     m_size->setEditable(true);
@@ -30,8 +30,8 @@ TFontDialog::TFontDialog(QWidget *parent)
     m_sample->setFrameShape(QFrame::StyledPanel);
 
     auto *form = new QFormLayout;
-    form->addRow(QStringLiteral("字型名稱"), m_family);
-    form->addRow(QStringLiteral("大小"), m_size);
+    form->addRow(tr("字型名稱"), m_family);
+    form->addRow(tr("大小"), m_size);
     auto *buttons = new QDialogButtonBox(
             QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Apply, this);
     auto *rows = new QVBoxLayout(this);

@@ -25,8 +25,10 @@
 #include "widgets/msgbox.h"
 #include "widgets/panelstatusbar.h"
 #include "window/brwfolderform.h"
+#include "window/enginetext.h"
 #include "window/ftpopenform.h"
 #include "window/ftpqueryform.h"
+#include "window/objfileoperation.h"
 #include "window/passform.h"
 
 namespace veltrano {
@@ -72,8 +74,8 @@ TFtpForm::TFtpForm(CodePage codePage, const QString &programFolder, QWidget *par
     m_images->add(style->standardIcon(QStyle::SP_DialogApplyButton)); // done
     m_images->add(style->standardIcon(QStyle::SP_MessageBoxCritical)); // failed
     m_queue->setImages(m_images.get());
-    m_queue->setColumns({{"遠端", 160}, {"大小", 70, Qt::AlignRight}, {"動作", 40}, {"本機端", 160},
-            {"狀態", 50}, {"時間", 130}, {"嘗試", 40}, {"訊息", 110}});
+    m_queue->setColumns({{tr("遠端"), 160}, {tr("大小"), 70, Qt::AlignRight}, {tr("動作"), 40}, {tr("本機端"), 160},
+            {tr("狀態"), 50}, {tr("時間"), 130}, {tr("嘗試"), 40}, {tr("訊息"), 110}});
     m_queue->setMultiSelect(true);
     m_queue->setViewStyle(3);
     m_queue->Loaded();
@@ -125,47 +127,48 @@ void TFtpForm::createToolBar()
     m_toolBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     QStyle *style = this->style();
     const auto button = [&](QStyle::StandardPixmap icon, const char *text, auto handler) {
-        QAction *action = m_toolBar->addAction(style->standardIcon(icon), QString::fromUtf8(text));
+        QAction *action = m_toolBar->addAction(style->standardIcon(icon), tr(text));
         connect(action, &QAction::triggered, this, [this, handler] {
             guarded(handler);
         });
         return action;
     };
-    button(QStyle::SP_BrowserReload, "重連", [this] {
+    button(QStyle::SP_BrowserReload, QT_TR_NOOP("重連"), [this] {
         m_engine->DirFtpClient().ConnectAsync();
         m_engine->QueueFtpClient().ConnectAsync();
     });
-    button(QStyle::SP_DialogCloseButton, "斷線", [this] {
+    button(QStyle::SP_DialogCloseButton, QT_TR_NOOP("斷線"), [this] {
         m_engine->DirFtpClient().QuitAsync();
         m_engine->QueueFtpClient().QuitAsync();
     });
-    m_queueAction = button(QStyle::SP_MediaPause, "佇列", [this] {
+    m_queueAction = button(QStyle::SP_MediaPause, QT_TR_NOOP("佇列"), [this] {
         m_engine->setQueueOn(!m_engine->queueOn());
         m_queueAction->setIcon(this->style()->standardIcon(
                 m_engine->queueOn() ? QStyle::SP_MediaPlay : QStyle::SP_MediaPause));
     });
-    button(QStyle::SP_MediaStop, "中斷", [this] {
+    button(QStyle::SP_MediaStop, QT_TR_NOOP("中斷"), [this] {
         m_engine->AbortTransfer();
     });
-    button(QStyle::SP_BrowserStop, "放棄", [this] {
-        m_engine->DirFtpClient().AbortAsync();
-        m_engine->QueueFtpClient().AbortAsync();
+    button(QStyle::SP_BrowserStop, QT_TR_NOOP("放棄"), [this] {
+        m_engine->AbortSessions();
     });
-    button(QStyle::SP_DirOpenIcon, "檔案", [this] {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(DownloadFolder)));
+    button(QStyle::SP_DirOpenIcon, QT_TR_NOOP("檔案"), [this] {
+        // On a thread of its own: a file manager slow to start must not hold the transfers.
+        const QString folder = QString::fromStdString(DownloadFolder);
+        TObjFileOperation::start(this, folder, QUrl::fromLocalFile(folder));
     });
 }
 
 void TFtpForm::createMenu()
 {
-    for (const char *text : {"新工作", "編輯工作", "開啟來源電腦", "開啟來源資料夾"})
-        m_menu->addAction(QString::fromUtf8(text))->setEnabled(false);
+    for (const char *text : {QT_TR_NOOP("新工作"), QT_TR_NOOP("編輯工作"), QT_TR_NOOP("開啟來源電腦"), QT_TR_NOOP("開啟來源資料夾")})
+        m_menu->addAction(tr(text))->setEnabled(false);
     m_menu->addSeparator();
-    connect(m_menu->addAction("刪除工作"), &QAction::triggered, this, [this] {
+    connect(m_menu->addAction(tr("刪除工作")), &QAction::triggered, this, [this] {
         const std::vector<int> rows = m_queue->selectedRows();
         m_engine->deleteRows(std::vector<size_t>(rows.begin(), rows.end()));
     });
-    connect(m_menu->addAction("更新工作"), &QAction::triggered, this, [this] {
+    connect(m_menu->addAction(tr("更新工作")), &QAction::triggered, this, [this] {
         if (m_queue->currentRow() >= 0)
             m_engine->renewRow(size_t(m_queue->currentRow()));
     });
@@ -191,9 +194,9 @@ void TFtpForm::createStatusBar()
 
 void TFtpForm::showCounters()
 {
-    m_status->panel(1)->setText(QStringLiteral("已下載%1").arg(m_engine->DoneCount));
-    m_status->panel(2)->setText(QStringLiteral("總下載%1").arg(m_engine->TotalCount));
-    m_status->panel(3)->setText(QStringLiteral("失敗%1").arg(m_engine->FailCount));
+    m_status->panel(1)->setText(tr("已下載%1").arg(m_engine->DoneCount));
+    m_status->panel(2)->setText(tr("總下載%1").arg(m_engine->TotalCount));
+    m_status->panel(3)->setText(tr("失敗%1").arg(m_engine->FailCount));
 }
 
 void TFtpForm::addLogLine(LogColour colour, const QString &text)
@@ -202,6 +205,10 @@ void TFtpForm::addLogLine(LogColour colour, const QString &text)
     cursor.movePosition(QTextCursor::Start);
     QTextCharFormat format;
     format.setForeground(colourOf(colour));
+    // The colour alone does not tell every reader what kind of line this is.
+    format.setToolTip(colour == LogColour::Error          ? tr("錯誤")
+                    : colour == LogColour::Progress     ? tr("進度")
+                                                          : tr("通訊"));
     if (!m_log->document()->isEmpty()) {
         cursor.insertBlock();
         cursor.movePosition(QTextCursor::Start);
@@ -219,8 +226,9 @@ void TFtpForm::refreshQueue()
         const std::string size = rowSizeText(row);
         const std::string time = formatDateTime(row.time);
         const std::string tries = std::to_string(row.tries);
+        const std::string state = engineText(rowStateText(row.state)).toStdString();
         const std::string_view cells[] = {
-                remote, size, "GET", row.local, rowStateText(row.state), time, tries, row.message};
+                remote, size, "GET", row.local, state, time, tries, row.message};
         model->stage(rowImage(row.state), cells);
     }
     model->flush();
@@ -296,8 +304,8 @@ bool TFtpForm::eventFilter(QObject *watched, QEvent *event)
 void TFtpForm::closeEvent(QCloseEvent *event)
 {
     if (m_engine->DirFtpClient().State() != ftpNotConnected
-            && MsgBox(this, "仍然在連線中,是否確定要結束?", mkQuestion) != kIdYes) {
-        m_status->panel(0)->setText("放棄結束連線");
+            && MsgBox(this, tr("仍然在連線中,是否確定要結束?").toStdString(), mkQuestion) != kIdYes) {
+        m_status->panel(0)->setText(tr("放棄結束連線"));
         event->ignore();
         return;
     }
@@ -311,6 +319,13 @@ void TFtpForm::ConnectSessions(const std::string &host, const std::string &user,
 {
     setWindowTitle(QString::fromStdString(m_cp.toUtf8(host)));
     m_engine->ConnectSessions(host, user, port, password);
+}
+
+void TFtpForm::ReconnectSessions(const std::string &host, const std::string &user,
+        const std::string &port, const std::string &password)
+{
+    setWindowTitle(QString::fromStdString(m_cp.toUtf8(host)));
+    m_engine->ReconnectSessions(host, user, port, password);
 }
 
 void TFtpForm::OpenRemoteItem(const TItemData &item)

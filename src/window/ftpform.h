@@ -33,11 +33,16 @@ public:
     ~TFtpForm() override;
 
     TransferEngine &engine() { return *m_engine; }
+    // The code page of the server's paths and texts.
+    const CodePage &codePage() const { return m_cp; }
     // UTF-8 local folder of downloads and queue rows.
     std::string DownloadFolder;
 
     void ConnectSessions(const std::string &host, const std::string &user, const std::string &port,
             const std::string &password);
+    // Drops both connections and logs on again, to another server or the same one.
+    void ReconnectSessions(const std::string &host, const std::string &user,
+            const std::string &port, const std::string &password);
     // Asks whether to download and open, or download into a chosen folder.
     void OpenRemoteItem(const TItemData &item);
 

@@ -15,12 +15,12 @@ namespace veltrano {
 TFtpOpenForm::TFtpOpenForm(QWidget *parent)
     : QDialog(parent)
     , m_memo(new QPlainTextEdit(this))
-    , m_open(new QRadioButton(QStringLiteral("下載且開啟"), this))
-    , m_download(new QRadioButton(QStringLiteral("下載"), this))
-    , m_ok(new QPushButton(QStringLiteral("確定"), this))
-    , m_cancel(new QPushButton(QStringLiteral("放棄"), this))
+    , m_open(new QRadioButton(tr("下載且開啟"), this))
+    , m_download(new QRadioButton(tr("下載"), this))
+    , m_ok(new QPushButton(tr("確定"), this))
+    , m_cancel(new QPushButton(tr("放棄"), this))
 {
-    setWindowTitle(QStringLiteral("詢問"));
+    setWindowTitle(tr("詢問"));
     auto *picture = new QLabel(this);
     const int iconSize = style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, this);
     picture->setPixmap(
@@ -33,7 +33,7 @@ TFtpOpenForm::TFtpOpenForm(QWidget *parent)
     m_memo->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_memo->viewport()->setAutoFillBackground(false);
     m_memo->setFocusPolicy(Qt::NoFocus);
-    m_memo->setPlainText(QStringLiteral("您選擇從這個位置下載檔案"));
+    m_memo->setPlainText(tr("您選擇從這個位置下載檔案"));
     m_memo->setMinimumWidth(340);
     m_open->setChecked(true);
     m_ok->setDefault(true);
@@ -41,7 +41,7 @@ TFtpOpenForm::TFtpOpenForm(QWidget *parent)
 
     auto *choices = new QVBoxLayout;
     choices->addWidget(m_memo);
-    choices->addWidget(new QLabel(QStringLiteral("您對此檔案的處理為?"), this));
+    choices->addWidget(new QLabel(tr("您對此檔案的處理為?"), this));
     choices->addWidget(m_open);
     choices->addWidget(m_download);
     auto *top = new QHBoxLayout;

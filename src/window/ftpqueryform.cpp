@@ -35,13 +35,13 @@ TFtpQueryForm::TFtpQueryForm(CodePage codePage, QWidget *parent)
     : QDialog(parent)
     , m_codePage(std::move(codePage))
     , m_query(new QLabel(this))
-    , m_overwrite(new QPushButton(QStringLiteral("覆蓋"), this))
-    , m_resume(new QPushButton(QStringLiteral("續傳"), this))
-    , m_giveUp(new QPushButton(QStringLiteral("放棄"), this))
-    , m_allAlikeBox(new QCheckBox(QStringLiteral("所有檔案皆同樣處理"), this))
-    , m_change(new QPushButton(QStringLiteral("變更"), this))
+    , m_overwrite(new QPushButton(tr("覆蓋"), this))
+    , m_resume(new QPushButton(tr("續傳"), this))
+    , m_giveUp(new QPushButton(tr("放棄"), this))
+    , m_allAlikeBox(new QCheckBox(tr("所有檔案皆同樣處理"), this))
+    , m_change(new QPushButton(tr("變更"), this))
 {
-    setWindowTitle(QStringLiteral("詢問"));
+    setWindowTitle(tr("詢問"));
     m_query->setTextFormat(Qt::PlainText);
     m_query->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_query->setMinimumWidth(360);
@@ -103,14 +103,14 @@ TFtpQueryForm::LocalFile TFtpQueryForm::readLocalFile(const QString &path)
 
 void TFtpQueryForm::buildText()
 {
-    const QString text = QStringLiteral(
-            "來源檔案\n檔名:%1\n大小:%2\n日期:%3\n\n目的檔案\n檔名:%4\n大小:%5\n日期:%6\n\n")
-                                 .arg(QString::fromStdString(m_codePage.toUtf8(m_remote.name())))
-                                 .arg(m_remote.Size)
-                                 .arg(QString::fromStdString(formatDateTime(m_remote.Time)))
-                                 .arg(m_local.name)
-                                 .arg(m_local.size)
-                                 .arg(QString::fromStdString(formatDateTime(m_local.time)));
+    const QString text =
+            tr("來源檔案\n檔名:%1\n大小:%2\n日期:%3\n\n目的檔案\n檔名:%4\n大小:%5\n日期:%6\n\n")
+                    .arg(QString::fromStdString(m_codePage.toUtf8(m_remote.name())))
+                    .arg(m_remote.Size)
+                    .arg(QString::fromStdString(formatDateTime(m_remote.Time)))
+                    .arg(m_local.name)
+                    .arg(m_local.size)
+                    .arg(QString::fromStdString(formatDateTime(m_local.time)));
     m_query->setText(text);
 }
 

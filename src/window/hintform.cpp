@@ -17,7 +17,10 @@
 #include "util/datetime.h"
 #include "widgets/enhlistview.h"
 #include "widgets/fileicons.h"
+#include "store/setupinfo.h"
+#include "util/error.h"
 #include "widgets/msgbox.h"
+#include "window/ftpform.h"
 
 namespace veltrano {
 namespace {
@@ -76,10 +79,10 @@ THintForm::THintForm(TImageList &images, TExtList &extList, QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     m_list = new TEnhListView(this);
-    m_list->setColumns({{QStringLiteral("檔名"), 120, Qt::AlignLeft, false},
-                               {QStringLiteral("副檔名"), 60, Qt::AlignLeft, false},
-                               {QStringLiteral("大小"), 70, Qt::AlignRight, false},
-                               {QStringLiteral("日期"), 130, Qt::AlignHCenter, false}},
+    m_list->setColumns(
+            {{tr("檔名"), 120, Qt::AlignLeft, false}, {tr("副檔名"), 60, Qt::AlignLeft, false},
+                    {tr("大小"), 70, Qt::AlignRight, false},
+                    {tr("日期"), 130, Qt::AlignHCenter, false}},
             1);
     m_list->setImages(&m_images);
     m_list->setMultiSelect(true);
@@ -145,11 +148,9 @@ THintForm::THintForm(TImageList &images, TExtList &extList, QWidget *parent)
     });
 
     m_popup = new QMenu(this);
-    QMenu *view = m_popup->addMenu(QStringLiteral("檢視"));
-    connect(view->addAction(QStringLiteral("清單")), &QAction::triggered, this,
-            &THintForm::N2Click);
-    connect(view->addAction(QStringLiteral("詳細資料")), &QAction::triggered, this,
-            &THintForm::N3Click);
+    QMenu *view = m_popup->addMenu(tr("檢視"));
+    connect(view->addAction(tr("清單")), &QAction::triggered, this, &THintForm::N2Click);
+    connect(view->addAction(tr("詳細資料")), &QAction::triggered, this, &THintForm::N3Click);
 
     m_hideTimer.setInterval(200);
     connect(&m_hideTimer, &QTimer::timeout, this, &THintForm::HintTimerTimer);
@@ -229,16 +230,65 @@ void THintForm::ListCacheFolder(const QString &folder)
     m_list->EndUpdate();
 }
 
-void THintForm::ListRemoteFolder(const QString &)
+void THintForm::ListRemoteFolder(const QString &folder)
 {
-    // The remote listing runs over the transfer window's connection, which this program does
-    // not open yet: the request fails as it does while that connection is busy.
-    const std::string failure = "FTP仍在工作或尚未準備好";
+    std::string failure;
+    try {
+        if (!FtpForm)
+            throw Error(tr("FTP仍在工作或尚未準備好").toStdString());
+        TransferEngine &engine = FtpForm->engine();
+        const TFtpState state = engine.DirFtpClient().State();
+        if (state != ftpReady && state != ftpInternalReady)
+            throw Error(tr("FTP仍在工作或尚未準備好").toStdString());
+        engine.OnListDone = [this] {
+            RemoteListDone();
+        };
+        const CodePage &cp = FtpForm->codePage();
+        engine.BrowseRemoteFolder(cp.fromUtf8Lossy(folder.toStdString()));
+        return;
+    } catch (const std::exception &error) {
+        failure = error.what();
+    }
     m_list->model()->flush();
-    for (const std::string &text : {std::string("讀取快取時發生錯誤"), failure}) {
+    for (const std::string &text : {tr("讀取快取時發生錯誤").toStdString(), failure}) {
         const std::array<std::string_view, hcCount> cells = {text, {}, {}, {}, {}};
         m_list->model()->insertRowAt(m_list->model()->count(), 0, cells);
     }
+}
+
+void THintForm::RemoteListDone()
+{
+    if (!FtpForm)
+        return;
+    const CodePage &cp = FtpForm->codePage();
+    m_list->BeginUpdate();
+    try {
+        TEnhListModel *model = m_list->model();
+        model->clear();
+        addDotDotRow();
+        for (const TItemData &entry : FtpForm->engine().ResultList()) {
+            const std::string caption = cp.toUtf8(entry.name());
+            if (caption.empty())
+                continue;
+            const bool isFolder = entry.isDirectory();
+            const std::string ext =
+                    isFolder ? std::string() : std::string(dottedExtension(caption));
+            const std::string size = isFolder ? std::string() : std::to_string(entry.Size >> 10);
+            const std::string date = dateText(entry.Time).toStdString();
+            const std::string time = std::to_string(entry.Time);
+            const int image = isFolder ? kFolderImage : FileIconIndex(caption, m_images, m_extList);
+            const std::array<std::string_view, hcCount> cells = {caption, ext, size, date, time};
+            model->stage(image, cells);
+        }
+        model->flush();
+        // By name: ".." first, then folders, then files.
+        m_list->setSortAscending(true);
+        m_list->setSortColumn(hcName);
+        m_list->Resort();
+    } catch (...) {
+        // A listing that cannot be shown leaves what was shown so far.
+    }
+    m_list->EndUpdate();
 }
 
 void THintForm::ListViewDblClick()
@@ -251,9 +301,20 @@ void THintForm::ListViewDblClick()
     const QString caption = qs(model->cell(row, hcName));
     const bool isFolder = model->image(row) == kFolderImage;
     if (!m_local) {
-        // Remote folders are browsed through the transfer window, which is not there yet.
-        if (!isFolder)
+        if (!isFolder) {
+            if (!FtpForm)
+                return;
+            const CodePage &cp = FtpForm->codePage();
+            TItemData item;
+            item.Size = uint32_t(std::strtoul(std::string(model->cell(row, hcSize)).c_str(), nullptr, 10) << 10);
+            item.Attr = 0;
+            item.Time = 0;
+            std::string name;
+            copyText(name, cp.fromUtf8Lossy((m_shownFolder + caption).toStdString()), cp, 255);
+            item.setName(name);
+            FtpForm->OpenRemoteItem(item);
             return;
+        }
         if (caption == kDotDot) {
             QString parent = m_shownFolder;
             parent.chop(1);
@@ -276,7 +337,7 @@ void THintForm::ListViewDblClick()
             bare.chop(1);
         // \\PC\ is as high as a listing goes: above it lies the network, not a folder.
         if (pathPart(bare, 3).isEmpty()) {
-            MsgBox(this, "不能在更上層", mkError);
+            MsgBox(this, tr("不能在更上層").toStdString(), mkError);
             return;
         }
         ListCacheFolder(parent);
@@ -308,8 +369,19 @@ void THintForm::dragSelected()
     QStringList paths;
     for (const int row : selected) {
         const QString caption = qs(m_list->model()->cell(row, hcName));
-        if (caption != kDotDot)
+        if (caption == kDotDot)
+            continue;
+        if (m_local) {
             paths.append(m_shownFolder + caption);
+            continue;
+        }
+        // Remote rows travel as the server's entries: kind, path and size in KB.
+        const bool folder = m_list->model()->image(row) == kFolderImage;
+        QString entry = (folder ? QStringLiteral("D") : QStringLiteral("F")) + m_shownFolder
+                + caption + QLatin1Char('<');
+        if (!folder)
+            entry += qs(m_list->model()->cell(row, hcSize));
+        paths.append(entry);
     }
     if (!paths.isEmpty())
         DragPaths(paths);

@@ -17,6 +17,7 @@ class QMenu;
 namespace veltrano {
 
 class TEnhListView;
+class TFtpForm;
 class TImageList;
 struct TExtList;
 
@@ -49,6 +50,9 @@ public:
     std::function<void(const QStringList &paths)> DragPaths;
     // The cache's code page, for the keys of the index files.
     CodePage CacheCodePage{"UTF-8"};
+    // The transfer window that lists remote folders and downloads remote files; none until the
+    // main window first enters remote mode.
+    TFtpForm *FtpForm = nullptr;
 
     void ShowContent(bool local, const THintRow &row);
     // The row shown before is gone from the result list.
@@ -66,6 +70,7 @@ public:
 
     void ListCacheFolder(const QString &folder);
     void ListRemoteFolder(const QString &folder);
+    void RemoteListDone();
     void ListViewDblClick();
     void OpenSelected();
     void N2Click();

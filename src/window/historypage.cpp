@@ -7,10 +7,12 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include "res/uilanguage.h"
 #include "util/error.h"
 #include "widgets/enhlistview.h"
 #include "widgets/images.h"
 #include "widgets/msgbox.h"
+#include "window/enginetext.h"
 
 namespace veltrano {
 namespace {
@@ -18,6 +20,21 @@ namespace {
 constexpr int kClockImage = 2;
 constexpr int kCellCommand = 4;
 constexpr int kCellEntry = 5; // the entry's position in the store, to follow the user's sorting
+
+// A past condition as an English window shows it: its words in English, apart. The entry keeps
+// the list's own words, which the files and the search server read; a row whose words are not
+// the list's shows as it was stored.
+std::string shownCondition(const RecalledRows &rows, size_t row, const std::string &stored)
+{
+    const RecalledRow &recalled = rows[row];
+    if (stored.empty() || !recalled.field || !recalled.op || (row > 0 && !recalled.logic))
+        return stored;
+    std::string shown;
+    if (row > 0)
+        shown = engineText(kCompLogicWords[size_t(*recalled.logic)]).toStdString() + ' ';
+    return shown + engineText(kCompFieldWords[size_t(*recalled.field)]).toStdString() + ' '
+            + engineText(kCompOpWords[size_t(*recalled.op)]).toStdString() + ' ' + recalled.text;
+}
 
 } // namespace
 
@@ -38,7 +55,7 @@ void THistoryPage::createList()
     m_list = new TEnhListView(this);
     std::vector<TEnhListModel::Column> columns;
     for (const std::string_view caption : kHistoryColumnTexts)
-        columns.push_back({QString::fromUtf8(caption.data(), qsizetype(caption.size())), 100});
+        columns.push_back({engineText(caption), 100});
     m_list->setColumns(std::move(columns), 2);
     m_list->setImages(m_locationImages);
     m_list->setMultiSelect(false);
@@ -54,8 +71,8 @@ void THistoryPage::createList()
     row->addWidget(m_list, 1);
 
     auto *buttons = new QVBoxLayout;
-    m_select = new QPushButton(QStringLiteral("選取"), this);
-    m_delete = new QPushButton(QStringLiteral("刪除"), this);
+    m_select = new QPushButton(tr("選取"), this);
+    m_delete = new QPushButton(tr("刪除"), this);
     for (QPushButton *button : {m_select, m_delete}) {
         button->setAutoDefault(false);
         buttons->addWidget(button);
@@ -89,8 +106,13 @@ void THistoryPage::refill()
     for (size_t i = 0; i < m_history.entries.size(); ++i) {
         const HistoryEntry &entry = m_history.entries[i];
         const std::string position = std::to_string(i);
-        const std::string_view cells[] = {entry.DateTime, entry.Cond1,   entry.Cond2,
-                                          entry.Cond3,    entry.Command, position};
+        const bool english = uiLanguage() == UiLanguage::English;
+        const RecalledRows rows = english ? recallCommand(entry.Command, m_utf8) : RecalledRows{};
+        const std::string cond1 = english ? shownCondition(rows, 0, entry.Cond1) : entry.Cond1;
+        const std::string cond2 = english ? shownCondition(rows, 1, entry.Cond2) : entry.Cond2;
+        const std::string cond3 = english ? shownCondition(rows, 2, entry.Cond3) : entry.Cond3;
+        const std::string_view cells[] = {
+                entry.DateTime, cond1, cond2, cond3, entry.Command, position};
         model->stage(kClockImage, cells);
     }
     model->flush();
@@ -143,7 +165,7 @@ void THistoryPage::load(const std::filesystem::path &folder)
         loadSearchHistory(files, folder, m_codePage);
     } catch (const std::exception &error) {
         files.entries.clear();
-        MsgBox(this, std::string(kHistoryReadFailed) + error.what(), mkError);
+        MsgBox(this, engineText(kHistoryReadFailed).toStdString() + error.what(), mkError);
     }
     m_history = historyToUtf8(files, m_codePage);
     refill();
@@ -157,7 +179,7 @@ void THistoryPage::save(const std::filesystem::path &folder)
     try {
         saveSearchHistory(files, folder, m_codePage);
     } catch (const std::exception &error) {
-        MsgBox(this, std::string(kHistoryWriteFailed) + error.what(), mkError);
+        MsgBox(this, engineText(kHistoryWriteFailed).toStdString() + error.what(), mkError);
     }
 }
 

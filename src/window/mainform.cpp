@@ -33,6 +33,7 @@
 #include "widgets/possaver.h"
 #include "window/findanimation.h"
 #include "window/fontdialog.h"
+#include "window/ftpform.h"
 #include "window/hintform.h"
 #include "window/historypage.h"
 #include "window/objfileoperation.h"
@@ -76,6 +77,9 @@ TMainForm::TMainForm(
     createResultList();
     createStatusBar();
     createResultActions();
+    createShortcuts();
+    createTypingSearch();
+    nameControlsForAssistiveTech();
     m_posSaver = new TFormPosSaver(this);
     m_posSaver->RegKey = kWindowKey;
     m_posSaver->DesignRes = 96;
@@ -88,6 +92,12 @@ TMainForm::~TMainForm()
     // worker to end on its own; its hand-offs find the window gone.
     if (m_worker)
         m_worker->Terminate();
+    // The transfer window goes with this one; nothing it still reports may reach either.
+    if (m_ftpForm) {
+        m_ftpForm->engine().OnFindResults = nullptr;
+        m_ftpForm->engine().OnFindDone = nullptr;
+        m_ftpForm->engine().OnListDone = nullptr;
+    }
     // The image lists are members and go before the child lists do; a shown window still
     // measures its rows while it is torn down.
     m_listView->setImages(nullptr);
@@ -114,9 +124,9 @@ void TMainForm::createPages()
     m_searchPage = new TSearchPage(&m_locationImages);
     m_optionsPage = new TOptionsPage(m_setup);
     m_historyPage = new THistoryPage(&m_locationImages, m_programCodePage);
-    m_pages->addTab(m_searchPage, QStringLiteral("名稱及位置"));
-    m_pages->addTab(m_optionsPage, QStringLiteral("條件選項"));
-    m_pages->addTab(m_historyPage, QStringLiteral("歷史"));
+    m_pages->addTab(m_searchPage, tr("名稱及位置"));
+    m_pages->addTab(m_optionsPage, tr("條件選項"));
+    m_pages->addTab(m_historyPage, tr("歷史"));
     m_pages->setFixedHeight(kPageControlHeight);
 
     connect(m_optionsPage, &TOptionsPage::viewStyleChosen, this, [this](int style) {
@@ -139,9 +149,9 @@ void TMainForm::createPanel()
     column->setContentsMargins(0, 4, 0, 4);
     column->setSpacing(6);
     m_animate = new TAnimate(panel);
-    m_search = new QPushButton(QStringLiteral("搜尋"), panel);
-    m_stop = new QPushButton(QStringLiteral("停止"), panel);
-    m_clear = new QPushButton(QStringLiteral("清理"), panel);
+    m_search = new QPushButton(tr("搜尋"), panel);
+    m_stop = new QPushButton(tr("停止"), panel);
+    m_clear = new QPushButton(tr("清理"), panel);
     m_search->setDefault(true);
     m_search->setAutoDefault(true);
     m_stop->setAutoDefault(false);
@@ -206,8 +216,8 @@ void TMainForm::FormCreate()
     m_shares = TShareMapping::load(m_programFolder + "SHARES.MAP");
     m_hintForm->CacheCodePage = CodePage::forCache(m_cacheRoot);
     m_ping->SetTimeout(int(std::min(m_common.EchoTimeout, kLongestEcho)));
-    // Searches run on this machine's cache; the remote search server comes with the transfer
-    // window, so a stored remote source is not acted on yet.
+    if (m_setup.Source != kSourceLocal)
+        enterRemoteMode();
     m_searching = false;
 }
 
@@ -277,6 +287,8 @@ void TMainForm::BitBtn1Click()
 
 void TMainForm::startSearch()
 {
+    if (deferBehindTypedSearch())
+        return;
     if (m_searching) {
         MsgBoxRes(this, kStrStopFirst, mkInformation);
         return;
@@ -308,11 +320,15 @@ void TMainForm::startSearch()
     if (m_setup.OnlyFolderName)
         options |= soOnlyFolderName;
 
+    takeOverTypedRows();
     m_historyPage->recordSearch(m_searchPage->displayedTexts());
     m_panel0->clear();
     m_animate->setActive(true);
     m_searching = true;
-    startLocalSearch(startFolder, options, minHits);
+    if (m_remoteMode)
+        startRemoteSearch(options, minHits);
+    else
+        startLocalSearch(startFolder, options, minHits);
 }
 
 void TMainForm::startLocalSearch(const std::string &startFolder, int32_t options, int32_t minHits)
@@ -376,16 +392,21 @@ void TMainForm::OnEnd(TObjSearch &)
     m_panel0->setText(
             qs(FmtResStr(kStrItemsFoundTotal, std::to_string(m_listView->model()->count()))));
     emit searchEnded();
+    startPendingSearch();
 }
 
 void TMainForm::BitBtn2Click()
 {
+    stopTyping();
+    if (m_remoteMode) {
+        // The flag stops whichever transfer reports next: without a search to stop, that
+        // would be a download.
+        if (m_ftpForm && m_searching)
+            m_ftpForm->engine().AbortTransfer();
+        return;
+    }
     if (m_worker)
         m_worker->Terminate();
-    // The image lists are members and go before the child lists do; a shown window still
-    // measures its rows while it is torn down.
-    m_listView->setImages(nullptr);
-    m_historyPage->listView()->setImages(nullptr);
 }
 
 void TMainForm::BitBtn3Click()
@@ -436,13 +457,18 @@ void TMainForm::FontDialogApply()
 
 void TMainForm::ProxyClick()
 {
-    // The settings are stored; entering or leaving remote mode comes with the transfer window.
+    BitBtn8Click();
 }
 
 void TMainForm::closeEvent(QCloseEvent *event)
 {
     if (m_worker) {
         MsgBoxRes(this, kStrStopFirst, mkInformation);
+        event->ignore();
+        return;
+    }
+    // The transfer window asks whether to drop its connections; a No keeps both windows.
+    if (m_remoteMode && m_ftpForm && m_ftpForm->isVisible() && !m_ftpForm->close()) {
         event->ignore();
         return;
     }
@@ -457,6 +483,7 @@ void TMainForm::closeEvent(QCloseEvent *event)
             return;
         }
     }
+    stopTyping(); // a pause still running must not start a search in a closed window
     event->accept();
 }
 
@@ -494,18 +521,18 @@ void TMainForm::createResultActions()
 
     m_resultMenu = new QMenu(this);
     m_resultMenu->setObjectName(QStringLiteral("ResultMenu"));
-    connect(m_resultMenu->addAction(QStringLiteral("開啟(&O)")), &QAction::triggered, this,
+    connect(m_resultMenu->addAction(tr("開啟(&O)")), &QAction::triggered, this,
             &TMainForm::O1Click);
     m_resultMenu->addSeparator();
-    connect(m_resultMenu->addAction(QStringLiteral("開啟所在電腦")), &QAction::triggered, this,
+    connect(m_resultMenu->addAction(tr("開啟所在電腦")), &QAction::triggered, this,
             &TMainForm::N7Click);
-    connect(m_resultMenu->addAction(QStringLiteral("開啟所在資料夾(&F)")), &QAction::triggered,
+    connect(m_resultMenu->addAction(tr("開啟所在資料夾(&F)")), &QAction::triggered,
             this, &TMainForm::N1Click);
     m_resultMenu->addSeparator();
-    connect(m_resultMenu->addAction(QStringLiteral("內容提示")), &QAction::triggered, this,
+    connect(m_resultMenu->addAction(tr("內容提示")), &QAction::triggered, this,
             &TMainForm::N5Click);
     m_resultMenu->addSeparator();
-    connect(m_resultMenu->addAction(QStringLiteral("儲存結果")), &QAction::triggered, this,
+    connect(m_resultMenu->addAction(tr("儲存結果")), &QAction::triggered, this,
             &TMainForm::N3Click);
 
     for (QAbstractItemView *view : {static_cast<QAbstractItemView *>(m_listView->reportView()),
@@ -618,6 +645,10 @@ void TMainForm::O1Click()
     if (selected.empty())
         return;
     const int row = selected.front();
+    if (m_remoteMode) {
+        openRemoteRow(row);
+        return;
+    }
     const TEnhListModel *model = m_listView->model();
     const QString folder = cellText(model, row, rcFolder);
     const QString path = folder + cellText(model, row, rcName);
@@ -663,7 +694,7 @@ void TMainForm::N5Click()
     const std::vector<int> selected = m_listView->selectedRows();
     if (selected.empty())
         return;
-    m_hintForm->ShowContent(true, hintRowOf(selected.front()));
+    m_hintForm->ShowContent(!m_remoteMode, hintRowOf(selected.front()));
 }
 
 THintRow TMainForm::hintRowOf(int row) const
@@ -686,7 +717,7 @@ void TMainForm::N3Click()
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setDefaultSuffix(QStringLiteral("TXT"));
     const QStringList filters = {QStringLiteral("*.TXT (*.TXT *.txt)"),
-            QStringLiteral("UTF-8 文字 (*.txt)"), QStringLiteral("CSV (*.csv)"),
+            tr("UTF-8 文字 (*.txt)"), QStringLiteral("CSV (*.csv)"),
             QStringLiteral("*.* (*)")};
     dialog.setNameFilters(filters);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
@@ -784,7 +815,7 @@ void TMainForm::HintTimerTimer()
         return;
     const QModelIndex index = view->indexAt(at);
     if (index.isValid())
-        m_hintForm->ShowContent(true, hintRowOf(index.row()));
+        m_hintForm->ShowContent(!m_remoteMode, hintRowOf(index.row()));
 }
 
 void TMainForm::ListViewMouseDown(const QPoint &at)
@@ -811,6 +842,10 @@ void TMainForm::ListViewMouseMove(QMouseEvent *event, QAbstractItemView *view)
     if (selected.empty())
         return;
     m_pressed = false;
+    if (m_remoteMode) {
+        dragRemoteEntries(dragEntriesOf(selected));
+        return;
+    }
     QStringList paths;
     const TEnhListModel *model = m_listView->model();
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -829,6 +864,11 @@ void TMainForm::ListViewMouseMove(QMouseEvent *event, QAbstractItemView *view)
 
 void TMainForm::dragPaths(const QStringList &paths)
 {
+    // In remote mode the hint hands over its rows as remote entries.
+    if (m_remoteMode) {
+        dragRemoteEntries(paths);
+        return;
+    }
     m_dropSource->Files = paths;
     m_dropSource->Execute(this);
 }

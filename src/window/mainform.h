@@ -35,11 +35,13 @@ class TEnhListView;
 class TFontDialog;
 class TDropFileSource;
 class TFormPosSaver;
+class TFtpForm;
 class THintForm;
 class THistoryPage;
 class TPing;
 class TOptionsPage;
 class TSearchPage;
+class TTypingSearch;
 
 // The search window: the pages "名稱及位置", "條件選項" and "歷史", the panel with the search
 // animation and the buttons 搜尋, 停止 and 清理, the result list and the two-panel status bar.
@@ -111,6 +113,22 @@ public:
     void PingTimerTimer();
     void HintTimerTimer();
 
+    // Remote mode: searches, opens and drags go to the search server through the transfer
+    // window, which is created at the first entry and kept for the rest of the run.
+    bool remoteMode() const { return m_remoteMode; }
+    TFtpForm *ftpForm() const { return m_ftpForm; }
+    QTimer *downloadTimer() { return &m_downloadTimer; }
+    // After the proxy dialog was confirmed: enters or leaves remote mode as the settings say.
+    void BitBtn8Click();
+    void RemoteFound();
+    void RemoteSearchDone();
+    void DownloadTimerTimer();
+
+    // The keyboard: the window's shortcuts, and copying the selected hits' paths.
+    QAction *shortcutAction(const QString &objectName) const;
+    void copyHitPaths(bool reachableForm);
+    TTypingSearch *typingSearch() const { return m_typing; }
+
 signals:
     // The search ended and the end handler ran (for tests and scripted use).
     void searchEnded();
@@ -150,6 +168,31 @@ private:
     void ListViewMouseMove(QMouseEvent *event, QAbstractItemView *view);
     void dragPaths(const QStringList &paths);
     THintRow hintRowOf(int row) const;
+
+    void enterRemoteMode();
+    void leaveRemoteMode();
+    void createFtpForm();
+    // Hands the settings the transfer window reads on its own to it.
+    void passDownloadSettings();
+    void startRemoteSearch(int32_t options, int32_t minHits);
+    void openRemoteRow(int row);
+    QStringList dragEntriesOf(const std::vector<int> &rows) const;
+    void dragRemoteEntries(const QStringList &entries);
+
+    void createShortcuts();
+    void focusFirstKeyBox();
+    void nameControlsForAssistiveTech();
+    // Results as you type: a search that follows the key boxes, never recorded in the history.
+    void createTypingSearch();
+    bool typingSearchAllowed() const;
+    void typedSearchDue();
+    void startTypedSearch();
+    // A confirmed search asked for while a typed one runs: stops it and starts when it ended.
+    bool deferBehindTypedSearch();
+    // A confirmed search replaces the typed search's rows.
+    void takeOverTypedRows();
+    void startPendingSearch();
+    void stopTyping();
 
     TSetupInfo &m_setup;
     TCommonInfo &m_common;
@@ -197,6 +240,16 @@ private:
     uint64_t m_listGeneration = 0; // changes whenever the rows are removed
     QString m_saveTarget;
     int m_saveFormat = 0;
+
+    TFtpForm *m_ftpForm = nullptr;
+    bool m_remoteMode = false;
+    QTimer m_downloadTimer;
+
+    enum class PendingSearch { None, Typed, Confirmed };
+    TTypingSearch *m_typing = nullptr;
+    bool m_typedSearch = false; // the running search follows typing
+    bool m_typedRows = false;   // the rows shown came from typing
+    PendingSearch m_pending = PendingSearch::None;
 };
 
 } // namespace veltrano

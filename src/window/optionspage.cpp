@@ -19,8 +19,13 @@ namespace {
 
 // Captions by Tag.
 constexpr std::array<const char *, 7> kCaptions = {
-    "只顯現有相關檔案的資料夾", "搜尋前先清理", "目錄中命中則不深入搜尋", "同目錄命中互斥",
-    "只比對目錄名稱",           "同目錄中命中數必須大於", "即時快取資料顯示",
+    QT_TRANSLATE_NOOP("veltrano::TOptionsPage", "只顯現有相關檔案的資料夾"),
+    QT_TRANSLATE_NOOP("veltrano::TOptionsPage", "搜尋前先清理"),
+    QT_TRANSLATE_NOOP("veltrano::TOptionsPage", "目錄中命中則不深入搜尋"),
+    QT_TRANSLATE_NOOP("veltrano::TOptionsPage", "同目錄命中互斥"),
+    QT_TRANSLATE_NOOP("veltrano::TOptionsPage", "只比對目錄名稱"),
+    QT_TRANSLATE_NOOP("veltrano::TOptionsPage", "同目錄中命中數必須大於"),
+    QT_TRANSLATE_NOOP("veltrano::TOptionsPage", "即時快取資料顯示"),
 };
 
 uint8_t &settingOfTag(TSetupInfo &setup, int tag)
@@ -54,6 +59,7 @@ TOptionsPage::TOptionsPage(TSetupInfo &setup, QWidget *parent)
 {
     createBoxes();
     createButtons();
+    createTypingBox();
 }
 
 void TOptionsPage::createBoxes()
@@ -66,7 +72,7 @@ void TOptionsPage::createBoxes()
     constexpr std::array<std::pair<int, int>, 7> kPlace = {
         std::pair {0, 0}, {0, 1}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {1, 1}};
     for (int tag = 1; tag <= 7; ++tag) {
-        auto *box = new QCheckBox(QString::fromUtf8(kCaptions[size_t(tag - 1)]), this);
+        auto *box = new QCheckBox(tr(kCaptions[size_t(tag - 1)]), this);
         box->setProperty("Tag", tag);
         m_boxes[size_t(tag - 1)] = box;
         connect(box, &QCheckBox::clicked, this, [this, box] { OnlyShowFolderCheckBoxClick(box); });
@@ -77,6 +83,8 @@ void TOptionsPage::createBoxes()
     m_hitNum = new QSpinBox(this);
     m_hitNum->setRange(kHitNumMin, kHitNumMax);
     m_hitNum->setValue(100);
+    // The number belongs to the box beside it; without a label of its own it would be nameless.
+    m_hitNum->setAccessibleName(QString::fromUtf8(kCaptions[5]));
     auto *hitRow = new QHBoxLayout;
     hitRow->setSpacing(4);
     hitRow->addWidget(m_boxes[5]);
@@ -94,8 +102,8 @@ void TOptionsPage::createButtons()
     auto *view = new QGroupBox(this);
     auto *viewRow = new QHBoxLayout(view);
     viewRow->setContentsMargins(6, 2, 6, 2);
-    m_list = new QRadioButton(QStringLiteral("清單"), view);
-    m_details = new QRadioButton(QStringLiteral("詳細資料"), view);
+    m_list = new QRadioButton(tr("清單"), view);
+    m_details = new QRadioButton(tr("詳細資料"), view);
     viewRow->addWidget(m_list);
     viewRow->addWidget(m_details);
     grid->addWidget(view, 2, 1);
@@ -104,20 +112,34 @@ void TOptionsPage::createButtons()
             [this] { emit viewStyleChosen(kViewStyleDetails); });
 
     auto *buttons = new QHBoxLayout;
-    m_font = new QPushButton(QStringLiteral("字型"), this);
-    m_proxy = new QPushButton(QStringLiteral("代理伺服器"), this);
+    m_font = new QPushButton(tr("字型"), this);
+    m_proxy = new QPushButton(tr("代理伺服器"), this);
     for (QPushButton *button : {m_font, m_proxy}) {
         button->setAutoDefault(false);
         buttons->addWidget(button);
     }
     buttons->addStretch(1);
-    grid->addLayout(buttons, 3, 1, 2, 1, Qt::AlignBottom);
+    grid->addLayout(buttons, 4, 1, Qt::AlignBottom);
     connect(m_font, &QPushButton::clicked, this, &TOptionsPage::fontClicked);
     connect(m_proxy, &QPushButton::clicked, this, &TOptionsPage::ProxyButtonClick);
 }
 
+void TOptionsPage::createTypingBox()
+{
+    // Not one of the Tag boxes: its setting has no Tag, and the shared handler must not guess.
+    auto *grid = static_cast<QGridLayout *>(layout());
+    m_typing = new QCheckBox(tr("輸入時即時搜尋"), this);
+    m_typing->setToolTip(tr("在本機快取中搜尋時，停止輸入 150 毫秒後結果清單即隨關鍵字更新；"
+                            "只有按 Enter 或「搜尋」的搜尋才記入歷史"));
+    // The row above the buttons: a sixth row would squeeze the page's fixed height.
+    grid->addWidget(m_typing, 3, 1);
+    connect(m_typing, &QCheckBox::clicked, this,
+            [this](bool checked) { m_setup.SearchAsYouType = checked ? 1 : 0; });
+}
+
 void TOptionsPage::loadFromSettings()
 {
+    m_typing->setChecked(m_setup.SearchAsYouType != 0);
     for (int tag = 1; tag <= 7; ++tag)
         checkBox(tag)->setChecked(settingOfTag(m_setup, tag) != 0);
     // A stored value out of the box's range is brought into it, setting included, so that the

@@ -34,6 +34,8 @@ public:
     QRadioButton *detailsButton() const { return m_details; }
     QPushButton *fontButton() const { return m_font; }
     QPushButton *proxyButton() const { return m_proxy; }
+    // Results follow the key box as the user types (SearchAsYouType).
+    QCheckBox *typingBox() const { return m_typing; }
 
     // Writes the box's state into the setting its Tag names.
     void OnlyShowFolderCheckBoxClick(QCheckBox *box);
@@ -51,6 +53,7 @@ signals:
 private:
     void createBoxes();
     void createButtons();
+    void createTypingBox();
 
     TSetupInfo &m_setup;
     std::array<QCheckBox *, 7> m_boxes {};
@@ -59,6 +62,7 @@ private:
     QRadioButton *m_details = nullptr;
     QPushButton *m_font = nullptr;
     QPushButton *m_proxy = nullptr;
+    QCheckBox *m_typing = nullptr;
 };
 
 } // namespace veltrano

@@ -25,18 +25,18 @@ TPassForm::TPassForm(QWidget *parent)
     , m_computer(new QLineEdit(this))
     , m_userName(new QLineEdit(this))
     , m_password(new QLineEdit(this))
-    , m_record(new QCheckBox(QStringLiteral("記住密碼"), this))
-    , m_ok(new QPushButton(QStringLiteral("確定"), this))
-    , m_cancel(new QPushButton(QStringLiteral("放棄"), this))
+    , m_record(new QCheckBox(tr("記住密碼"), this))
+    , m_ok(new QPushButton(tr("確定"), this))
+    , m_cancel(new QPushButton(tr("放棄"), this))
 {
-    setWindowTitle(QStringLiteral("密碼"));
+    setWindowTitle(tr("密碼"));
     m_password->setEchoMode(QLineEdit::Password);
     m_ok->setDefault(true);
     m_cancel->setAutoDefault(false);
     auto *form = new QFormLayout;
-    form->addRow(QStringLiteral("電腦名稱"), m_computer);
-    form->addRow(QStringLiteral("使用者"), m_userName);
-    form->addRow(QStringLiteral("密碼"), m_password);
+    form->addRow(tr("電腦名稱"), m_computer);
+    form->addRow(tr("使用者"), m_userName);
+    form->addRow(tr("密碼"), m_password);
     form->addRow(QString(), m_record);
     auto *buttons = new QHBoxLayout;
     buttons->addStretch(1);

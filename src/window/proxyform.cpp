@@ -24,9 +24,9 @@ namespace {
 
 constexpr int kMaxTryCount = 999;
 
-QLabel *caption(const char *text, QWidget *buddy)
+QLabel *caption(const QString &text, QWidget *buddy)
 {
-    auto *label = new QLabel(QString::fromUtf8(text), buddy->parentWidget());
+    auto *label = new QLabel(text, buddy->parentWidget());
     label->setBuddy(buddy);
     return label;
 }
@@ -38,17 +38,17 @@ TProxyForm::TProxyForm(TSetupInfo &setup, CodePage codePage, QWidget *parent)
     , m_setup(setup)
     , m_codePage(std::move(codePage))
 {
-    setWindowTitle(QStringLiteral("代理伺服器"));
+    setWindowTitle(tr("代理伺服器"));
     createControls();
     FormCreate();
 }
 
 void TProxyForm::createControls()
 {
-    auto *source = new QGroupBox(QStringLiteral("來源"), this);
+    auto *source = new QGroupBox(tr("來源"), this);
     auto *sourceRow = new QHBoxLayout(source);
-    m_local = new QRadioButton(QStringLiteral("本機端"), source);
-    m_remote = new QRadioButton(QStringLiteral("代理伺服器(1)"), source);
+    m_local = new QRadioButton(tr("本機端"), source);
+    m_remote = new QRadioButton(tr("代理伺服器(1)"), source);
     sourceRow->addWidget(m_local);
     sourceRow->addWidget(m_remote);
     sourceRow->addStretch(1);
@@ -62,41 +62,41 @@ void TProxyForm::createControls()
     m_port = new QLineEdit(remotePage);
     m_port->setMaximumWidth(
             m_port->fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 12);
-    m_passive = new QCheckBox(QStringLiteral("使用被動模式(在防火牆之後)"), remotePage);
+    m_passive = new QCheckBox(tr("使用被動模式(在防火牆之後)"), remotePage);
     auto *remoteGrid = new QGridLayout(remotePage);
-    remoteGrid->addWidget(caption("位置", m_host), 0, 0);
+    remoteGrid->addWidget(caption(tr("位置"), m_host), 0, 0);
     remoteGrid->addWidget(m_host, 0, 1, 1, 3);
-    remoteGrid->addWidget(caption("使用者", m_user), 1, 0);
+    remoteGrid->addWidget(caption(tr("使用者"), m_user), 1, 0);
     remoteGrid->addWidget(m_user, 1, 1);
-    remoteGrid->addWidget(caption("密碼", m_password), 1, 2);
+    remoteGrid->addWidget(caption(tr("密碼"), m_password), 1, 2);
     remoteGrid->addWidget(m_password, 1, 3);
-    remoteGrid->addWidget(caption("PORT", m_port), 2, 0);
+    remoteGrid->addWidget(caption(tr("PORT"), m_port), 2, 0);
     remoteGrid->addWidget(m_port, 2, 1, Qt::AlignLeft);
     remoteGrid->addWidget(m_passive, 3, 0, 1, 4);
     remoteGrid->setColumnStretch(1, 1);
     remoteGrid->setColumnStretch(3, 1);
-    m_pages->addTab(remotePage, QStringLiteral("代理伺服器(1)"));
+    m_pages->addTab(remotePage, tr("代理伺服器(1)"));
 
-    auto *general = new QGroupBox(QStringLiteral("一般選項"), this);
+    auto *general = new QGroupBox(tr("一般選項"), this);
     m_target = new QLineEdit(general);
-    m_browse = new QPushButton(QStringLiteral("瀏覽..."), general);
+    m_browse = new QPushButton(tr("瀏覽..."), general);
     m_browse->setAutoDefault(false);
     m_tryCount = new QSpinBox(general);
     m_tryCount->setRange(1, kMaxTryCount);
     m_interval = new QLineEdit(general);
     auto *generalGrid = new QGridLayout(general);
-    generalGrid->addWidget(caption("下載路徑", m_target), 0, 0);
+    generalGrid->addWidget(caption(tr("下載路徑"), m_target), 0, 0);
     generalGrid->addWidget(m_target, 0, 1, 1, 3);
     generalGrid->addWidget(m_browse, 0, 4);
-    generalGrid->addWidget(caption("嘗試下載次數", m_tryCount), 1, 0);
+    generalGrid->addWidget(caption(tr("嘗試下載次數"), m_tryCount), 1, 0);
     generalGrid->addWidget(m_tryCount, 1, 1);
-    generalGrid->addWidget(caption("嘗試間隔", m_interval), 1, 2);
+    generalGrid->addWidget(caption(tr("嘗試間隔"), m_interval), 1, 2);
     generalGrid->addWidget(m_interval, 1, 3);
     generalGrid->setColumnStretch(1, 1);
     generalGrid->setColumnStretch(3, 1);
 
-    m_ok = new QPushButton(QStringLiteral("確定"), this);
-    m_cancel = new QPushButton(QStringLiteral("放棄"), this);
+    m_ok = new QPushButton(tr("確定"), this);
+    m_cancel = new QPushButton(tr("放棄"), this);
     m_ok->setDefault(true);
     m_cancel->setAutoDefault(false);
     auto *buttons = new QHBoxLayout;
@@ -177,14 +177,13 @@ bool TProxyForm::storePort()
     bool ok = false;
     const int port = text.trimmed().toInt(&ok, 10);
     if (!ok) {
-        MsgBox(this, QStringLiteral("「%1」不是有效的整數").arg(text).toStdString(), mkError);
+        MsgBox(this, tr("「%1」不是有效的整數").arg(text).toStdString(), mkError);
         m_port->setFocus();
         return false;
     }
     // A socket port is 16 bits: a larger number would quietly reach some other port.
     if (port < 1 || port > 65535) {
-        MsgBox(this, QStringLiteral("「%1」不是有效的連接埠(1 到 65535)").arg(text).toStdString(),
-                mkError);
+        MsgBox(this, tr("「%1」不是有效的連接埠(1 到 65535)").arg(text).toStdString(), mkError);
         m_port->setFocus();
         return false;
     }
@@ -199,8 +198,7 @@ bool TProxyForm::storeDownloadFolder()
     // A folder the record cannot hold whole is refused: cut or patched, it would name
     // another folder and downloads would land there.
     if (!encoded) {
-        MsgBox(this, QStringLiteral("下載路徑含有無法儲存的字元:%1").arg(text).toStdString(),
-                mkError);
+        MsgBox(this, tr("下載路徑含有無法儲存的字元:%1").arg(text).toStdString(), mkError);
         m_target->setFocus();
         return false;
     }
@@ -209,10 +207,7 @@ bool TProxyForm::storeDownloadFolder()
         folder += '/';
     if (folder.size() > kSetupTextLimit) {
         MsgBox(this,
-                QStringLiteral("下載路徑過長(最多 %1 位元組):%2")
-                        .arg(kSetupTextLimit)
-                        .arg(text)
-                        .toStdString(),
+                tr("下載路徑過長(最多 %1 位元組):%2").arg(kSetupTextLimit).arg(text).toStdString(),
                 mkError);
         m_target->setFocus();
         return false;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include <QCoreApplication>
+
 #include "search/resultsave.h"
 #include "widgets/enhlistview.h"
 #include "widgets/fileicons.h"
@@ -12,12 +14,16 @@ namespace veltrano {
 void setupResultList(TEnhListView *list, const TImageList *images)
 {
     std::vector<TEnhListModel::Column> columns = {
-            {QStringLiteral("名稱"), 172, Qt::AlignLeft, false},
-            {QStringLiteral("副檔名"), 64, Qt::AlignLeft, true},
-            {QStringLiteral("大小(KB)"), 75, Qt::AlignRight, false},
-            {QStringLiteral("目錄"), 100, Qt::AlignLeft, true},
-            {QStringLiteral("位置"), 100, Qt::AlignLeft, true},
-            {QStringLiteral("修改日期"), 100, Qt::AlignRight, false},
+            {QCoreApplication::translate("veltrano::ResultList", "名稱"), 172, Qt::AlignLeft,
+                    false},
+            {QCoreApplication::translate("veltrano::ResultList", "副檔名"), 64, Qt::AlignLeft,
+                    true},
+            {QCoreApplication::translate("veltrano::ResultList", "大小(KB)"), 75, Qt::AlignRight,
+                    false},
+            {QCoreApplication::translate("veltrano::ResultList", "目錄"), 100, Qt::AlignLeft, true},
+            {QCoreApplication::translate("veltrano::ResultList", "位置"), 100, Qt::AlignLeft, true},
+            {QCoreApplication::translate("veltrano::ResultList", "修改日期"), 100, Qt::AlignRight,
+                    false},
     };
     list->setColumns(std::move(columns), 1, {true});
     list->setImages(images);
@@ -65,14 +71,21 @@ void ResultIntake::addHit(const TItemData &item, std::string_view nodeName,
     m_list->model()->stage(image, cells);
 }
 
+qint64 ResultIntake::showEveryMs() const
+{
+    return std::clamp(qint64(m_list->model()->count()) / kRowsPerMs, kShowEveryMs,
+            kLongestPauseMs);
+}
+
 void ResultIntake::flushIfDue()
 {
-    if (!m_sinceFlush.isValid() || m_sinceFlush.hasExpired(kShowEveryMs)) {
+    const qint64 every = showEveryMs();
+    if (!m_sinceFlush.isValid() || m_sinceFlush.hasExpired(every)) {
         flush();
         return;
     }
     if (!m_pending.isActive())
-        m_pending.start(int(std::max<qint64>(kShowEveryMs - m_sinceFlush.elapsed(), 0)));
+        m_pending.start(int(std::max<qint64>(every - m_sinceFlush.elapsed(), 0)));
 }
 
 void ResultIntake::flush()

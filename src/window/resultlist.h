@@ -38,6 +38,9 @@ void setupResultList(TEnhListView *list, const TImageList *images);
 // Turns hits into result rows. Rows are staged one hit at a time and shown together: a view
 // lays out all its rows again after every insertion, so while hits pour in they are shown at
 // most every 100 ms, at the latest 100 ms after they came, and at once when the search ends.
+// Past 200,000 rows the pause grows with the list (1 ms per 2,000 rows, at most a second), so
+// that laying out the whole list again never takes more than a small share of the window's
+// time.
 class ResultIntake
 {
 public:
@@ -55,6 +58,9 @@ public:
 
 private:
     static constexpr qint64 kShowEveryMs = 100;
+    static constexpr qint64 kRowsPerMs = 2000;
+    static constexpr qint64 kLongestPauseMs = 1000;
+    qint64 showEveryMs() const;
 
     QElapsedTimer m_sinceFlush;
     QTimer m_pending;

@@ -8,6 +8,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "cache/myutils.h"
+#include "window/enginetext.h"
 #include "window/wherecombobox.h"
 
 namespace veltrano {
@@ -22,7 +24,7 @@ QComboBox *listBox(QWidget *parent, const std::array<std::string_view, 4> &words
 {
     auto *box = new QComboBox(parent);
     for (const std::string_view word : words)
-        box->addItem(qs(word));
+        box->addItem(engineText(word));
     box->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     return box;
 }
@@ -67,7 +69,7 @@ void TSearchPage::createRows()
     grid->setVerticalSpacing(6);
     grid->setColumnStretch(3, 1);
 
-    m_more = new QPushButton(QStringLiteral("更多"), this);
+    m_more = new QPushButton(tr("更多"), this);
     m_more->setAutoDefault(false);
     grid->addWidget(m_more, 0, 0);
     for (int row = 0; row < int(kConditionRows); ++row) {
@@ -101,8 +103,10 @@ void TSearchPage::createLocation()
     m_separator->setFrameShape(QFrame::HLine);
     m_separator->setFrameShadow(QFrame::Sunken);
     grid->addWidget(m_separator, 3, 0, 1, 4);
-    m_whereLabel = new QLabel(QStringLiteral("搜尋位置"), this);
+    m_whereLabel = new QLabel(tr("搜尋位置"), this);
     m_where = new TWhereComboBox(m_locationImages, this);
+    // Tells assistive technology what the box is for.
+    m_whereLabel->setBuddy(m_where);
     m_where->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     grid->addWidget(m_whereLabel, kRowLocation, 0);
     grid->addWidget(m_where, kRowLocation, 1, 1, 3);
@@ -138,10 +142,12 @@ std::array<ConditionTexts, kConditionRows> TSearchPage::displayedTexts() const
 {
     std::array<ConditionTexts, kConditionRows> rows;
     for (size_t row = 0; row < kConditionRows; ++row) {
+        // The history and the search server read the words back: they stay the list's own
+        // words whatever language the boxes show them in.
         if (row > 0)
-            rows[row].logic = m_logic[row]->currentText().toStdString();
-        rows[row].field = m_field[row]->currentText().toStdString();
-        rows[row].op = m_op[row]->currentText().toStdString();
+            rows[row].logic = kCompLogicWords[size_t(std::max(m_logic[row]->currentIndex(), 0))];
+        rows[row].field = kCompFieldWords[size_t(std::max(m_field[row]->currentIndex(), 0))];
+        rows[row].op = kCompOpWords[size_t(std::max(m_op[row]->currentIndex(), 0))];
         rows[row].text = m_text[row]->currentText().toStdString();
     }
     return rows;
@@ -186,7 +192,7 @@ void TSearchPage::setLocations(const std::vector<std::string> &entries)
 {
     m_where->clear();
     for (const std::string &entry : entries)
-        m_where->addItem(QString::fromStdString(entry));
+        m_where->addItem(entry == kAllCachedData ? engineText(entry) : qs(entry));
     m_where->setCurrentIndex(entries.empty() ? -1 : 0);
 }
 

@@ -29,7 +29,7 @@ int runProgram(QApplication &app, const std::function<void(TMainForm &)> &shown)
 {
     const std::string folder = programFolder();
     const SetupEnvironment environment = SetupEnvironment::current();
-    loadQtTranslations(app);
+    applyUiLanguage(app, uiLanguage());
     QApplication::setApplicationName(QStringLiteral("Veltrano"));
     QApplication::setApplicationDisplayName(QStringLiteral("Veltrano"));
     // Only the help file's name is ours; F1 has nothing to open until one is placed beside us.

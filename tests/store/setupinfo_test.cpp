@@ -110,13 +110,15 @@ TEST(SetupInfo, FileWrittenByThisCodeReadsBackByteForByte)
     record.RemotePassword = "p@ss";
     record.RemotePort = 2121;
     record.PassiveMode = 1;
-    record.Reserved1 = {7, 8};
+    record.SearchAsYouType = 1;
+    record.Reserved1 = {8};
     record.Reserved3 = {1, 2, 3};
     record.TryInterval = *encodeTime(0, 1, 30);
 
     const std::filesystem::path path = dir.path() / "Veltrano.inf";
     ASSERT_TRUE(SaveSetupInfo(path, record, cp));
     const std::string first = readFile(path);
+    EXPECT_EQ(first.substr(141, 3), std::string("\x01\x01\x08", 3)) << "HitNum, then the typing option";
 
     TSetupInfo loaded;
     EXPECT_TRUE(LoadSetupInfo(path, loaded, testEnvironment()));

@@ -122,6 +122,32 @@ private slots:
             QCOMPARE(list.model()->cell(i, 0), values[size_t(i)]);
     }
 
+    // Texts of every length fill several blocks of the row storage, so some land right at a
+    // block's end and the next one starts a new block; clearing starts over cleanly.
+    void textsAcrossStorageBlocksReadBackWhole()
+    {
+        TEnhListView list;
+        threeColumns(list);
+        auto textOf = [](int row, int cell) {
+            return std::to_string(row) + std::string(size_t((row * 7 + cell * 131) % 300), 'a' + cell);
+        };
+        for (int round = 0; round < 2; ++round) {
+            list.model()->clear();
+            for (int row = 0; row < 20000; ++row) {
+                const std::string a = textOf(row, 0), b = textOf(row, 1), c = textOf(row, 2);
+                list.model()->stage(row % 3, std::vector<std::string_view> {a, b, row % 5 ? c : ""});
+            }
+            list.model()->flush();
+            QVERIFY(list.model()->memoryBytes() > 4u << 20);
+            for (int row = 0; row < 20000; ++row) {
+                QCOMPARE(list.model()->cell(row, 0), textOf(row, 0));
+                QCOMPARE(list.model()->cell(row, 1), textOf(row, 1));
+                QCOMPARE(list.model()->cell(row, 2), row % 5 ? textOf(row, 2) : "");
+                QCOMPARE(list.model()->image(row), row % 3);
+            }
+        }
+    }
+
     void headerClicksSortAndToggle()
     {
         TEnhListView list;
