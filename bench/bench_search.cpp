@@ -10,6 +10,12 @@
 //
 // entries/s counts every entry tested (files and folders); grep runs over a flat file of the
 // same names, one a line, so its lines/s compare with the search's entries/s.
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <string_view>
+
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,15 +23,10 @@
 #include <benchmark/benchmark.h>
 #include <fmt/format.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <string>
-#include <string_view>
-
 #include "cache/myutils.h"
-#include "search/objsearch.h"
 #include "cache/synthcache.h"
+#include "search/objsearch.h"
+#include "search/residentcache.h"
 #include "util/datetime.h"
 
 using namespace veltrano;
@@ -91,13 +92,21 @@ struct Outcome
     int64_t hits = 0;
 };
 
-Outcome search(const TCompInfos &conds, unsigned threads)
+// The cache the window and the server keep between searches.
+ResidentCache &kept()
+{
+    static ResidentCache cache;
+    return cache;
+}
+
+Outcome search(const TCompInfos &conds, unsigned threads, ResidentCache *resident = nullptr)
 {
     const BenchCache &cache = benchCache();
     Outcome outcome;
     TObjSearch worker(cacheFolder(cache.root), 0, 0, conds, CodePage("CP950"),
                       [](const std::function<void()> &call) { call(); });
     worker.ScanThreads = threads;
+    worker.Resident = resident;
     worker.OnHit = [&outcome](TObjSearch &s) {
         ++outcome.hits;
         benchmark::DoNotOptimize(s.CurItem().Name[0]);
@@ -118,13 +127,15 @@ void report(benchmark::State &state, const Outcome &last, int64_t tested)
     }();
 }
 
-void runSearch(benchmark::State &state, const TCompInfos &conds)
+void runSearch(benchmark::State &state, const TCompInfos &conds, ResidentCache *resident = nullptr)
 {
     benchCache();
+    if (resident)
+        search(conds, 1, resident); // loaded once, before the clock runs
     Outcome last;
     int64_t tested = 0;
     for (auto _ : state) {
-        last = search(conds, unsigned(state.range(0)));
+        last = search(conds, unsigned(state.range(0)), resident);
         tested += last.tested;
     }
     report(state, last, tested);
@@ -148,17 +159,50 @@ void BM_DateLess(benchmark::State &state)
     runSearch(state, condition(cfDate, coLess, "1995/2/1"));
 }
 
-// grep over the flat file of the same names, in the C locale (its fastest).
-void runGrep(benchmark::State &state, const std::string &key)
+// The same searches on the kept cache, as the window and the server run them.
+void BM_KeptNameContainsRare(benchmark::State &state)
+{
+    runSearch(state, condition(cfName, coContains, "_demo"), &kept());
+}
+void BM_KeptNameContainsCommon(benchmark::State &state)
+{
+    runSearch(state, condition(cfName, coContains, "report"), &kept());
+}
+void BM_KeptSizeGreater(benchmark::State &state)
+{
+    runSearch(state, condition(cfSize, coGreater, "100000"), &kept());
+}
+void BM_KeptDateLess(benchmark::State &state)
+{
+    runSearch(state, condition(cfDate, coLess, "1995/2/1"), &kept());
+}
+
+// What the kept cache holds against the files it was read from.
+void BM_KeptMemory(benchmark::State &state)
+{
+    benchCache();
+    search(condition(cfName, coContains, "_demo"), 1, &kept());
+    for (auto _ : state) {
+        const ResidentCache::Usage usage = kept().usage();
+        state.counters["keptMB"] = double(usage.memoryBytes) / 1048576.0;
+        state.counters["filesMB"] = double(usage.fileBytes) / 1048576.0;
+        state.counters["kept/files"] =
+                double(usage.memoryBytes) / double(std::max<uint64_t>(usage.fileBytes, 1));
+    }
+}
+
+// grep, or ripgrep, over the flat file of the same names, in the C locale (grep's fastest).
+void runGrep(benchmark::State &state, const std::string &key, const char *tool = "grep")
 {
     const BenchCache &cache = benchCache();
-    const std::string command = "LC_ALL=C grep -c -i -F '" + key + "' '" + cache.names.string() + "'";
+    const std::string command =
+            fmt::format("LC_ALL=C {} -c -i -F '{}' '{}'", tool, key, cache.names.string());
     int64_t lines = 0;
     long count = 0;
     for (auto _ : state) {
         FILE *pipe = popen(command.c_str(), "r");
         if (!pipe || std::fscanf(pipe, "%ld", &count) != 1) {
-            state.SkipWithError("grep failed");
+            state.SkipWithError(fmt::format("{} failed", tool).c_str());
             if (pipe)
                 pclose(pipe);
             return;
@@ -176,6 +220,14 @@ void BM_GrepRare(benchmark::State &state)
 void BM_GrepCommon(benchmark::State &state)
 {
     runGrep(state, "report");
+}
+void BM_RipgrepRare(benchmark::State &state)
+{
+    runGrep(state, "_demo", "rg");
+}
+void BM_RipgrepCommon(benchmark::State &state)
+{
+    runGrep(state, "report", "rg");
 }
 
 // Peak resident memory of a whole search in a fresh process of its own (this program started
@@ -233,6 +285,13 @@ BENCHMARK(BM_GrepRare)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_GrepCommon)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SizeGreater)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_DateLess)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_KeptNameContainsRare)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_KeptNameContainsCommon)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RipgrepRare)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RipgrepCommon)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_KeptSizeGreater)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_KeptDateLess)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_KeptMemory)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PeakMemory)->Arg(1)->Arg(2)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char **argv)

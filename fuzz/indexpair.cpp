@@ -1,6 +1,7 @@
 // The search worker over a cache made from the input: a node list and one node's index pair,
-// searched on one thread and on two with the same conditions and options. Both runs must hand
-// over the same nodes, hits, counters and error, in the same order.
+// searched on one thread and on two with the same conditions and options, from the files and
+// from a pair kept in memory (laid out in columns, or kept as it is when damaged so). Every run
+// must hand over the same nodes, hits, counters and error, in the same order.
 //
 // Input: three bytes (options, minimum hits and window, condition shape), the key text, then
 // ALL.NOD, .IDX and .LST, the four texts cut at the part marker. The pair is written under the
@@ -17,6 +18,7 @@
 #include "cache/myutils.h"
 #include "fuzzsupport.h"
 #include "search/objsearch.h"
+#include "search/residentcache.h"
 #include "util/error.h"
 
 using namespace veltrano;
@@ -44,7 +46,7 @@ const Shape kShapes[] = {
 };
 
 std::vector<std::string> runSearch(const TCompInfos &conds, int32_t options, int32_t minHits,
-        size_t windowBytes, unsigned threads)
+        size_t windowBytes, unsigned threads, ResidentCache *kept = nullptr)
 {
     std::vector<std::string> events;
     TObjSearch search(Scratch::instance().folder(), options, minHits, conds, bigFive(),
@@ -54,6 +56,7 @@ std::vector<std::string> runSearch(const TCompInfos &conds, int32_t options, int
     search.ScanThreads = threads;
     search.ChunkEntries = 2; // small enough for a few entries to make several chunks
     search.WindowBytes = windowBytes;
+    search.Resident = kept;
     const auto counters = [](TObjSearch &s) {
         return " " + std::to_string(s.FileCount()) + "/" + std::to_string(s.FolderCount());
     };
@@ -123,5 +126,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                     i < shared.size() ? shared[i].c_str() : "");
     }
     require(alone == shared, "one and two scanning threads hand over the same events");
+    ResidentCache kept;
+    require(runSearch(conds, options, minHits, windowBytes, 1, &kept) == alone,
+            "a kept pair is searched as its files are");
+    require(runSearch(conds, options, minHits, windowBytes, 2, &kept) == alone,
+            "a kept pair is searched as its files are, on two threads");
     return 0;
 }

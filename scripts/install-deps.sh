@@ -15,6 +15,7 @@ packages=(
     clang-14 libclang-rt-14-dev libfuzzer-14-dev # the fuzz targets: clang++ with libFuzzer
     samba smbclient libsmbclient-dev   # collecting over SMB, and the smbd its tests start
     help2man dpkg-dev file desktop-file-utils appstream lintian   # the .deb, its manual pages and its checks
+    ripgrep   # the search benchmark measures the kept-cache search against rg over the same names
 )
 
 missing=()

@@ -1,23 +1,25 @@
 // veltrano-cli search: the program's main job without a window.
-#include <unistd.h>
-
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <iterator>
 #include <string>
 
+#include <unistd.h>
+
 #include <fmt/format.h>
 
+#include "cache/myutils.h"
 #include "cliutil.h"
 #include "command.h"
+#include "res/strtable.h"
 #include "search/compare.h"
-#include "cache/myutils.h"
 #include "search/objsearch.h"
+#include "search/residentcache.h"
 #include "search/resultsave.h"
 #include "store/searchrequest.h"
-#include "res/strtable.h"
 #include "res/uilanguage.h"
 #include "util/datetime.h"
 #include "util/error.h"
@@ -44,6 +46,7 @@ struct SearchArgs
     std::vector<std::string> conditions;
     std::string save;
     std::string saveFormat = "txt";
+    unsigned repeat = 0; // 0: once, reading the files
 };
 
 std::atomic<TObjSearch *> g_running {nullptr};
@@ -265,36 +268,66 @@ int runSearch(const SearchArgs &args)
     }
 
     ResultPrinter printer(format, *cp);
-    TObjSearch search(startFolder, options.Options, options.MinHits, conds, *cp,
-                      [](const std::function<void()> &call) { call(); });
-    search.ScanThreads = std::max(1u, args.threads);
     std::vector<ResultRow> saved;
-    search.OnHit = [&printer, &saved, &args, &cp](TObjSearch &sender) {
-        printer.hit(sender);
-        if (!args.save.empty())
-            saved.push_back(resultRowOf(sender.CurItem(), sender.CurNodeName(), *cp));
-    };
-    search.OnEnd = [&printer](TObjSearch &sender) { printer.end(sender); };
-
     struct sigaction action {};
     struct sigaction previous {};
     action.sa_handler = stopOnInterrupt;
     action.sa_flags = SA_RESTART; // a write to a slow pipe goes on after Ctrl-C
     sigemptyset(&action.sa_mask);
-    g_running.store(&search);
     sigaction(SIGINT, &action, &previous);
-    search.Start();
-    search.WaitFor();
-    sigaction(SIGINT, &previous, nullptr);
-    g_running.store(nullptr);
-    reportNodeProblems(search);
 
-    if (!search.ErrorMessage().empty()) {
-        std::cerr << search.ErrorMessage() << '\n';
-        return kExitUsage;
+    // With --repeat the searches run on pairs kept in memory, as the window's do: the first
+    // reads them, the others only look whether they changed. Only the first one's results
+    // are written; every one's time goes to standard error.
+    const unsigned runs = std::max(1u, args.repeat);
+    for (unsigned run = 1; run <= runs; ++run) {
+        TObjSearch search(startFolder, options.Options, options.MinHits, conds, *cp,
+                [](const std::function<void()> &call) {
+                    call();
+                });
+        search.ScanThreads = std::max(1u, args.threads);
+        if (args.repeat > 0)
+            search.Resident = &ResidentCache::processWide();
+        uint64_t hits = 0;
+        if (run == 1) {
+            search.OnHit = [&printer, &saved, &args, &cp](TObjSearch &sender) {
+                printer.hit(sender);
+                if (!args.save.empty())
+                    saved.push_back(resultRowOf(sender.CurItem(), sender.CurNodeName(), *cp));
+            };
+            search.OnEnd = [&printer](TObjSearch &sender) {
+                printer.end(sender);
+            };
+        } else {
+            search.OnHit = [&hits](TObjSearch &) {
+                ++hits;
+            };
+        }
+        g_running.store(&search);
+        const auto started = std::chrono::steady_clock::now();
+        search.Start();
+        search.WaitFor();
+        const std::chrono::duration<double, std::milli> took =
+                std::chrono::steady_clock::now() - started;
+        g_running.store(nullptr);
+        if (run == 1) {
+            reportNodeProblems(search);
+            hits = printer.hits();
+        }
+        if (args.repeat > 0)
+            std::cerr << fmt::format("search {}: {:.2f} ms, {} entries, {} hits\n", run,
+                    took.count(), search.FileCount() + search.FolderCount(), hits);
+        if (!search.ErrorMessage().empty()) {
+            sigaction(SIGINT, &previous, nullptr);
+            std::cerr << search.ErrorMessage() << '\n';
+            return kExitUsage;
+        }
+        if (search.Terminated()) {
+            sigaction(SIGINT, &previous, nullptr);
+            return kExitInterrupted;
+        }
     }
-    if (search.Terminated())
-        return kExitInterrupted;
+    sigaction(SIGINT, &previous, nullptr);
     if (!args.save.empty()) {
         const ResultFileFormat form = args.saveFormat == "csv"    ? ResultFileFormat::Csv
                                     : args.saveFormat == "utf8" ? ResultFileFormat::Utf8Text
@@ -336,6 +369,10 @@ std::function<int()> setupSearch(CLI::App &sub)
                    "txt (fixed-width columns in the program's code page, the default), utf8 (the same "
                    "columns in UTF-8) or csv (UTF-8, a header row)")
             ->check(CLI::IsMember({"txt", "utf8", "csv"}));
+    sub.add_option("--repeat", args->repeat,
+               "Run the same search N times in this process on index files kept in memory (as the "
+               "window does), each search's time on standard error; the results are written once")
+            ->check(CLI::Range(1, 1000000));
     sub.add_option("CONDITION", args->conditions,
                    "FIELD OP KEY [LOGIC FIELD OP KEY [LOGIC FIELD OP KEY]]; FIELD: name, ext, size (KB), "
                    "date; OP: contains, equals, greater, less; LOGIC: and, or, andnot (or the window's "

@@ -1,6 +1,7 @@
 #include "search/foldmatch.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <vector>
 
@@ -111,10 +112,66 @@ findCandidateAvx2(const Probe &k, const unsigned char *from, const unsigned char
 }
 #endif
 
+#if !defined(__SSE2__)
+uint64_t candidateBlockBytewise(const Probe &k, const unsigned char *p)
+{
+    uint64_t mask = 0;
+    for (unsigned i = 0; i < 64; ++i)
+        if (candidateAt(k, p + i))
+            mask |= uint64_t(1) << i;
+    return mask;
+}
+#endif
+
+#if defined(__SSE2__)
+uint64_t candidateBlockSse2(const Probe &k, const unsigned char *p)
+{
+    const __m128i fold = _mm_set1_epi8(0x20);
+    const __m128i first = _mm_set1_epi8(char(k.first));
+    const __m128i middle = _mm_set1_epi8(char(k.middle));
+    const __m128i last = _mm_set1_epi8(char(k.last));
+    const auto folded = [&](const unsigned char *q, const __m128i &byte) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(q));
+        return _mm_cmpeq_epi8(_mm_or_si128(x, fold), byte);
+    };
+    uint64_t mask = 0;
+    for (unsigned i = 0; i < 64; i += 16) {
+        const unsigned char *q = p + i;
+        const __m128i both = _mm_and_si128(folded(q, first), folded(q + k.length - 1, last));
+        const unsigned bits = unsigned(_mm_movemask_epi8(_mm_and_si128(both, folded(q + k.middleAt, middle))));
+        mask |= uint64_t(bits) << i;
+    }
+    return mask;
+}
+#endif
+
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("avx2"))) uint64_t candidateBlockAvx2(const Probe &k, const unsigned char *p)
+{
+    const __m256i first = _mm256_set1_epi8(char(k.first));
+    const __m256i middle = _mm256_set1_epi8(char(k.middle));
+    const __m256i last = _mm256_set1_epi8(char(k.last));
+    const __m256i lo = candidates32(k, first, middle, last, p);
+    const __m256i hi = candidates32(k, first, middle, last, p + 32);
+    return uint64_t(uint32_t(_mm256_movemask_epi8(lo))) | (uint64_t(uint32_t(_mm256_movemask_epi8(hi))) << 32);
+}
+#endif
+
+std::atomic<KeyCandidates::Simd> g_simd{KeyCandidates::Simd::Widest};
+
+bool hasAvx2()
+{
+#if defined(__x86_64__) && defined(__GNUC__)
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
 KeyCandidates::Finder bestFinder()
 {
 #if defined(__x86_64__) && defined(__GNUC__)
-    if (__builtin_cpu_supports("avx2"))
+    if (g_simd.load(std::memory_order_relaxed) != KeyCandidates::Simd::Sse2 && hasAvx2())
         return findCandidateAvx2;
 #endif
 #if defined(__SSE2__)
@@ -139,6 +196,12 @@ bool foldsWithin0x20(unsigned char k, const CodePage &cp)
 }
 
 } // namespace
+
+bool KeyCandidates::useSimd(Simd simd)
+{
+    g_simd.store(simd, std::memory_order_relaxed);
+    return simd != Simd::Avx2 || hasAvx2();
+}
 
 KeyCandidates::KeyCandidates(std::string_view upperKey, bool mappable, const CodePage &cp)
 {
@@ -165,7 +228,24 @@ KeyCandidates::KeyCandidates(std::string_view upperKey, bool mappable, const Cod
     const size_t middle = m / 2;
     m_probe.middleAt = usable(middle) ? middle : 0;
     m_probe.middle = byteAt(m_probe.middleAt) | 0x20;
+    for (size_t i = 0; i < std::min<size_t>(m, 16); ++i) {
+        if (!usable(i))
+            continue;
+        m_foldBits[i] = 0x20;
+        m_folded[i] = byteAt(i) | 0x20;
+        m_foldedMask |= 1u << i;
+    }
     m_find = bestFinder();
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (m_find == findCandidateAvx2)
+        m_block = candidateBlockAvx2;
+    else
+#endif
+#if defined(__SSE2__)
+        m_block = candidateBlockSse2;
+#else
+        m_block = candidateBlockBytewise;
+#endif
 }
 
 void measureName(const unsigned char *p, size_t fieldLength, const unsigned char *limit,

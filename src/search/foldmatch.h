@@ -74,6 +74,10 @@ public:
     {
         return m_find(m_probe, from, end);
     }
+    // The candidates among the 64 positions from p, a bit each (bit i: p + i); the bytes up to
+    // p + 63 + keyLength() must be readable. For a scan that meets candidates often, which
+    // would otherwise set up the search anew after each one.
+    uint64_t block(const unsigned char *p) const { return m_block(m_probe, p); }
 
     // The bytes looked at, each with its 0x20 bit set: the key's first, one from its middle
     // (at middleAt), and its last.
@@ -88,9 +92,37 @@ public:
     using Finder = const unsigned char *(*)(const Probe &probe, const unsigned char *from,
                                             const unsigned char *end);
 
+    // The vector width the finder uses: the widest the processor has, or one forced (tests
+    // cover each path on one machine). Affects finders made afterwards; false when the
+    // processor lacks the one asked for (the widest it has is used then).
+    enum class Simd {
+        Widest,
+        Sse2,
+        Avx2
+    };
+    static bool useSimd(Simd simd);
+
+#if defined(__SSE2__)
+    // Whether the bytes at p could fold to the key's first 16, as far as those fold within
+    // their 0x20 bit: a finer test of a candidate than the three bytes of the probe. 16 bytes
+    // must be readable at p.
+    bool holdsAt(const unsigned char *p) const
+    {
+        const __m128i x = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)),
+                _mm_load_si128(reinterpret_cast<const __m128i *>(m_foldBits)));
+        const unsigned same = unsigned(_mm_movemask_epi8(
+                _mm_cmpeq_epi8(x, _mm_load_si128(reinterpret_cast<const __m128i *>(m_folded)))));
+        return (same & m_foldedMask) == m_foldedMask;
+    }
+#endif
+
 private:
     Finder m_find = nullptr;
+    uint64_t (*m_block)(const Probe &probe, const unsigned char *p) = nullptr;
     Probe m_probe;
+    alignas(16) unsigned char m_foldBits[16] = {}; // 0x20 where a byte is tested
+    alignas(16) unsigned char m_folded[16] = {}; // the key's bytes there, with that bit set
+    unsigned m_foldedMask = 0; // the bytes tested
 };
 
 class FoldMatcher

@@ -1,11 +1,5 @@
 #include "search/nodescan.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <sanitizer/asan_interface.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -13,20 +7,18 @@
 #include <new>
 #include <optional>
 
-#include "cache/myutils.h"
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <sanitizer/asan_interface.h>
+
+#include "cache/myutils.h"
+#include "search/residentcache.h"
 #include "util/bytereader.h"
 
 namespace veltrano {
 namespace {
-
-// soHitNoFind passes over the records whose path holds the hit's folder path. An empty path
-// holds nothing, and a match must start on a character boundary: a Big5 trail byte 0x5C is
-// no backslash.
-bool underSkipPath(std::string_view path, std::string_view skipPath, const CodePage &cp)
-{
-    return !skipPath.empty() && cp.find(path, skipPath) != std::string_view::npos;
-}
 
 // Keeps the hits of a chunk, with copies of their records, until the chunk's turn comes.
 class VectorSink : public HitSink
@@ -75,10 +67,26 @@ int reopen(int fd)
     return ::open(self.c_str(), O_RDONLY | O_CLOEXEC);
 }
 
-// Whether the .IDX's records fill it exactly and each one's entries start inside the .LST:
-// what a cache cut short or overwritten shows first. Such a pair is still scanned as far as
+// At most this many chunks per node (a few megabytes of results and bounds).
+constexpr uint64_t kMaxChunks = 65536;
+
+// Bytes past an entry's name field that the window keeps present, so that the matcher's
+// block-wise loads can stay on their fast path (keys up to 48 bytes).
+constexpr size_t kLookahead = 64;
+
+} // namespace
+
+// soHitNoFind passes over the records whose path holds the hit's folder path. An empty path
+// holds nothing, and a match must start on a character boundary: a Big5 trail byte 0x5C is
+// no backslash.
+bool underSkipPath(std::string_view path, std::string_view skipPath, const CodePage &cp)
+{
+    return !skipPath.empty() && cp.find(path, skipPath) != std::string_view::npos;
+}
+
+// What a cache cut short or overwritten shows first. Such a pair is still scanned as far as
 // it holds.
-bool looksWhole(const unsigned char *idx, size_t idxSize, uint64_t lstSize)
+bool pairLooksWhole(const unsigned char *idx, size_t idxSize, uint64_t lstSize)
 {
     IdxCursor dirs(idx, idxSize);
     DirRecord dir;
@@ -89,15 +97,6 @@ bool looksWhole(const unsigned char *idx, size_t idxSize, uint64_t lstSize)
     return !dirs.damaged();
 }
 
-// At most this many chunks per node (a few megabytes of results and bounds).
-constexpr uint64_t kMaxChunks = 65536;
-
-// Bytes past an entry's name field that the window keeps present, so that the matcher's
-// block-wise loads can stay on their fast path (keys up to 48 bytes).
-constexpr size_t kLookahead = 64;
-
-} // namespace
-
 LstWindow::LstWindow(size_t capacity)
     : m_capacity(std::max<size_t>(capacity, 1))
 {
@@ -107,6 +106,14 @@ void LstWindow::attach(const NodeScan &scan, uint64_t readLimit)
 {
     m_size = scan.lstSize;
     m_readLimit = readLimit;
+    if (scan.lstData) {
+        // All of it is present: every look-up is served from the caller's bytes.
+        m_fd = -1;
+        m_data = scan.lstData;
+        m_base = 0;
+        m_have = m_size;
+        return;
+    }
     if (scan.lstId != m_ownId) {
         m_own.reset(reopen(scan.lstFd));
         m_ownId = scan.lstId;
@@ -218,8 +225,8 @@ PairState PairBuffers::read(
     m_lstSize = uint64_t(st.st_size);
     static std::atomic<uint64_t> openings {0};
     m_lstId = ++openings;
-    return m_state = looksWhole(m_idx.get(), m_idxSize, m_lstSize) ? PairState::Whole
-                                                                   : PairState::Damaged;
+    return m_state = pairLooksWhole(m_idx.get(), m_idxSize, m_lstSize) ? PairState::Whole
+                                                                       : PairState::Damaged;
 }
 
 void PairBuffers::close()
@@ -419,6 +426,8 @@ void scanNumbers(TCompOp op, T key, const NodeScan &s, size_t idxBegin, size_t i
 void scanRange(const NodeScan &s, size_t idxBegin, size_t idxEnd, LstWindow &window,
                SkipState &skip, ScanCounts &counts, HitSink &sink, std::vector<DirCounts> *dirLog)
 {
+    if (s.resident)
+        return scanResidentRange(s, idxBegin, idxEnd, skip, counts, sink, dirLog);
     const ConditionMatcher &matcher = *s.matcher;
     if (const KeyCandidates *candidates = matcher.candidates())
         return scanWith(s, idxBegin, idxEnd, window, skip, counts, sink, dirLog,

@@ -13,6 +13,8 @@
 
 namespace veltrano {
 
+class ResidentPair;
+
 // The scan of one node's index pair for the search worker: every directory record in .IDX
 // order, every entry of it tested against the conditions, the five option bits applied. It
 // hands each hit with its record to a sink, so the same loop serves the worker's own thread
@@ -78,6 +80,10 @@ struct NodeScan
     int32_t minHits = 0;
     const std::atomic<bool> *stop = nullptr;
     const CodePage *cp = nullptr;
+    // A list held in memory instead of lstFd: [lstData, lstData + lstSize).
+    const unsigned char *lstData = nullptr;
+    // A pair kept in columns: scanned from them, with neither list file nor bytes.
+    const ResidentPair *resident = nullptr;
 };
 
 // A window onto a node's .LST: the bytes [base, base + have) of it. The scan reads the list in
@@ -166,6 +172,11 @@ private:
     uint64_t m_lstId = 0;
     PairState m_state = PairState::Missing;
 };
+
+// Whether the .IDX's records fill it exactly and each one's entries start inside the .LST.
+bool pairLooksWhole(const unsigned char *idx, size_t idxSize, uint64_t lstSize);
+// Whether soHitNoFind passes over a directory record of this path.
+bool underSkipPath(std::string_view path, std::string_view skipPath, const CodePage &cp);
 
 // The skipping state of soHitNoFind: the path (a view into the .IDX) whose sub-tree is being
 // passed over.

@@ -156,6 +156,7 @@ void TObjSearch::execute()
             job.settings = settings();
             job.chunkEntries = ChunkEntries;
             job.windowBytes = WindowBytes;
+            job.resident = Resident;
             ChunkReceiver receiver(*this, nodes);
             scanner->run(job, receiver);
         } else {
@@ -168,6 +169,8 @@ void TObjSearch::execute()
         }
         if (walkError && !Terminated())
             std::rethrow_exception(walkError);
+        if (Resident && !walkError && !Terminated())
+            Resident->retainUnder(m_startFolder, nodes, m_cp);
     } catch (const std::exception &e) {
         m_error = *e.what() ? e.what() : "The search ended with an error";
     } catch (...) {
@@ -239,7 +242,15 @@ void TObjSearch::enterNode(const NodeRef &node)
 
 void TObjSearch::searchNode(const NodeRef &node)
 {
-    const PairState state = m_pair.read(node.folder, node.cacheName, m_cp);
+    PairState state = PairState::Missing;
+    m_resident.reset();
+    if (Resident) {
+        ResidentCache::Lookup kept = Resident->get(node.folder, node.cacheName, m_cp);
+        state = kept.state;
+        m_resident = std::move(kept.pair);
+    }
+    if (!m_resident && (!Resident || isLoaded(state)))
+        state = m_pair.read(node.folder, node.cacheName, m_cp);
     if (state != PairState::Whole)
         noteProblem(node, state);
     if (!isLoaded(state))
@@ -247,7 +258,7 @@ void TObjSearch::searchNode(const NodeRef &node)
     enterNode(node);
     handOff(OnNode);
 
-    const NodeScan scan = m_pair.scan(settings());
+    const NodeScan scan = m_resident ? m_resident->scan(settings()) : m_pair.scan(settings());
 
     DirectSink sink(*this, scan);
     const int64_t baseFiles = m_fileCount;

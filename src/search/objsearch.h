@@ -10,10 +10,11 @@
 #include <thread>
 #include <vector>
 
-#include "search/compare.h"
 #include "cache/indexscan.h"
+#include "search/compare.h"
 #include "search/nodescan.h"
 #include "search/parallelscan.h"
+#include "search/residentcache.h"
 #include "util/codepage.h"
 
 namespace veltrano {
@@ -84,6 +85,9 @@ public:
     uint64_t ChunkEntries = 16384;
     // Bytes of a node's entry list that each scanning thread holds at a time.
     size_t WindowBytes = LstWindow::kDefaultCapacity;
+    // Where the index pairs are kept between searches (ResidentCache::processWide() in the
+    // processes that live long); none: every search reads them from their files.
+    ResidentCache *Resident = nullptr;
 
     void Start();
     void WaitFor();
@@ -154,6 +158,7 @@ private:
 
     std::optional<ConditionMatcher> m_matcher;
     PairBuffers m_pair;
+    std::shared_ptr<const ResidentPair> m_resident; // the node being scanned, when kept
     LstWindow m_window; // the worker's own, when it scans alone
     const unsigned char *m_hitDirBuffer = nullptr;
     uint64_t m_hitDirOffset = 0;

@@ -10,6 +10,7 @@ namespace {
 
 constexpr size_t kOpenTask = SIZE_MAX;
 constexpr size_t kIdleScanners = 2;
+constexpr uint64_t kKeptChunkFactor = 8;
 
 // The idle scanners. Never destroyed: their helpers may still sleep when the program ends.
 struct Pool
@@ -126,11 +127,24 @@ bool ParallelScanner::claim(Task &task)
 void ParallelScanner::openNode(Slot &slot)
 {
     const NodeRef &ref = (*m_job->nodes)[slot.node];
-    slot.pairState = slot.pair.read(ref.folder, ref.cacheName, *m_job->settings.cp);
+    slot.resident.reset();
+    if (m_job->resident) {
+        ResidentCache::Lookup kept =
+                m_job->resident->get(ref.folder, ref.cacheName, *m_job->settings.cp);
+        slot.pairState = kept.state;
+        slot.resident = std::move(kept.pair);
+    }
+    if (!slot.resident && (!m_job->resident || isLoaded(slot.pairState)))
+        slot.pairState = slot.pair.read(ref.folder, ref.cacheName, *m_job->settings.cp);
     const bool ok = isLoaded(slot.pairState);
     if (ok) {
-        slot.scan = slot.pair.scan(m_job->settings);
-        slot.chunks = splitIntoChunks(slot.scan.idx, slot.scan.idxSize, std::max<uint64_t>(m_job->chunkEntries, 1));
+        slot.scan = slot.resident ? slot.resident->scan(m_job->settings)
+                                  : slot.pair.scan(m_job->settings);
+        // A kept pair is scanned several times faster than one read from its files: its chunks
+        // are made larger, or handing them between the threads would take longer than the scan.
+        const uint64_t chunkEntries =
+                std::max<uint64_t>(m_job->chunkEntries, 1) * (slot.resident ? kKeptChunkFactor : 1);
+        slot.chunks = splitIntoChunks(slot.scan.idx, slot.scan.idxSize, chunkEntries);
         // The results keep their room from node to node: a run holds at most the hits of its
         // largest nodes, a fraction of their entry lists.
         if (slot.results.size() < slot.chunks.size())
@@ -257,8 +271,10 @@ void ParallelScanner::finishRun()
     // An idle scanner holds no file open: the cache may be replaced meanwhile.
     for (LstWindow &window : m_windows)
         window.detach();
-    for (Slot &slot : m_slots)
+    for (Slot &slot : m_slots) {
         slot.pair.close();
+        slot.resident.reset(); // a replaced pair's memory goes with the last search that used it
+    }
 }
 
 void ParallelScanner::helperLoop(unsigned part)

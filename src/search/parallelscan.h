@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "search/nodescan.h"
+#include "search/residentcache.h"
 
 namespace veltrano {
 
@@ -67,6 +68,8 @@ public:
         const std::vector<NodeRef> *nodes = nullptr;
         NodeScan settings; // matcher, options, stop flag and code page; no buffers
         uint64_t chunkEntries = 8192;
+        // Where the nodes' pairs are kept between searches; none: read from the files.
+        ResidentCache *resident = nullptr;
         size_t windowBytes = LstWindow::kDefaultCapacity;
     };
 
@@ -91,6 +94,7 @@ private:
         SlotState state = SlotState::Free;
         size_t node = 0;
         PairBuffers pair;
+        std::shared_ptr<const ResidentPair> resident;
         PairState pairState = PairState::Missing;
         NodeScan scan;
         std::vector<ScanChunk> chunks;

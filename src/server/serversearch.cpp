@@ -10,6 +10,7 @@
 #include "protocol/findstreamwriter.h"
 #include "search/nodescan.h"
 #include "search/objsearch.h"
+#include "search/residentcache.h"
 #include "store/searchrequest.h"
 #include "util/error.h"
 
@@ -127,6 +128,9 @@ std::function<void()> startServerSearch(ServerCache &cache, const RemoteSearch &
                 call();
             });
     worker->ScanThreads = 1;
+    // The index pairs stay in memory between searches, read again when the collector replaces
+    // them; several searches share them.
+    worker->Resident = &ResidentCache::processWide();
     worker->OnHit = [state, maxHits](TObjSearch &sender) {
         if (state->overLimit || state->writer.full())
             return;

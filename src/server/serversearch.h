@@ -32,8 +32,8 @@ RemoteSearch parseSearchArgument(std::string_view argument);
 // The server's cache: its root and code page, kept between searches. A collector replaces the
 // cache's files by renaming new ones over them; when the root's node list or code-page marker
 // changes (size, modification time or inode), the code page is read again before the next
-// search. The index pairs themselves are read by each search (the system's page cache keeps
-// the hot ones in memory). Thread-safe.
+// search. The index pairs themselves are kept in memory by the searches (ResidentCache) and
+// read again when their files are replaced. Thread-safe.
 class ServerCache
 {
 public:

@@ -23,6 +23,7 @@
 
 #include "cache/myutils.h"
 #include "net/ping.h"
+#include "search/residentcache.h"
 #include "search/resultsave.h"
 #include "util/error.h"
 #include "util/resstr.h"
@@ -357,6 +358,7 @@ void TMainForm::startLocalSearch(const std::string &startFolder, int32_t options
     auto worker = std::make_unique<TObjSearch>(
             startFolder, options, minHits, m_conds, CodePage::forCache(m_cacheRoot), synchronize);
     worker->ScanThreads = m_scanThreads;
+    worker->Resident = &ResidentCache::processWide(); // pairs kept between searches
     worker->OnHits = [self](TObjSearch &sender, const std::vector<TObjSearch::THit> &hits) {
         if (self)
             self->OnHits(sender, hits);

@@ -61,6 +61,19 @@ TEST(SearchCommand, TabSeparatedHitsThenTheEndLine)
     EXPECT_EQ(none.err, "files=5 folders=1 hits=0\n");
 }
 
+// --repeat: the results once, as one search writes them; every search's time on stderr.
+TEST(SearchCommand, RepeatedSearchWritesItsResultsOnceAndEachTime)
+{
+    SearchCache cache;
+    const CliRun once = cache.search("--format tsv name contains doc");
+    const CliRun repeated = cache.search("--format tsv --repeat 3 name contains doc");
+    EXPECT_EQ(repeated.status, 0) << repeated.err;
+    EXPECT_EQ(repeated.out, once.out);
+    for (const char *run : {"search 1: ", "search 2: ", "search 3: "})
+        EXPECT_NE(repeated.err.find(run), std::string::npos) << repeated.err;
+    EXPECT_NE(repeated.err.find(" ms, 6 entries, 4 hits\n"), std::string::npos) << repeated.err;
+}
+
 TEST(SearchCommand, LocationsOptionsAndTheCommandText)
 {
     SearchCache cache;

@@ -14,6 +14,7 @@
 
 #include "cache/synthcache.h"
 #include "search/objsearch.h"
+#include "search/residentcache.h"
 #include "support/cachefixture.h"
 #include "support/tempdir.h"
 #include "util/datetime.h"
@@ -42,6 +43,30 @@ TCompInfos nameContains(std::string_view key)
     return conds;
 }
 
+// How a search reads the index pairs: from their files, or kept in memory and scanned in
+// columns, with each vector width of the key's candidate finder.
+enum class Reading { Files, KeptAvx2, KeptSse2 };
+Reading g_reading = Reading::Files;
+ResidentCache g_kept;
+
+class SearchReading : public testing::TestWithParam<Reading>
+{
+protected:
+    void SetUp() override
+    {
+        g_reading = GetParam();
+        g_kept.clear();
+        if (!KeyCandidates::useSimd(GetParam() == Reading::KeptSse2 ? KeyCandidates::Simd::Sse2
+                                                                      : KeyCandidates::Simd::Avx2))
+            GTEST_SKIP() << "no AVX2 here";
+    }
+    void TearDown() override
+    {
+        g_reading = Reading::Files;
+        KeyCandidates::useSimd(KeyCandidates::Simd::Widest);
+    }
+};
+
 // Runs a search to its end on the calling thread's behalf and records every hand-off.
 struct Walk
 {
@@ -66,6 +91,8 @@ Walk runSearch(const std::string &start, const TCompInfos &conds, int32_t option
     TObjSearch search(start, options, minHits, conds, big5(), [](const std::function<void()> &f) { f(); });
     search.ScanThreads = threads;
     search.ChunkEntries = chunk;
+    if (g_reading != Reading::Files)
+        search.Resident = &g_kept;
     search.OnNode = [&](TObjSearch &s) {
         run.events.push_back(fmt::format("node {} {}/{}", s.CurNodeName(), s.FileCount(), s.FolderCount()));
     };
@@ -117,7 +144,7 @@ std::vector<std::string> hitNames(const Walk &run)
 
 } // namespace
 
-TEST(SearchWorker, EachOptionAloneAndCombined)
+TEST_P(SearchReading, EachOptionAloneAndCombined)
 {
     OptionCache cache;
     const std::string s = "\\\\PC\\s\\";
@@ -270,7 +297,7 @@ TEST(SearchWorker, MissingPairsAndFoldersAreSkippedSilently)
     EXPECT_TRUE(run.error.empty());
 }
 
-TEST(SearchWorker, Big5TrailBytesAreNeitherLettersNorBackslashes)
+TEST_P(SearchReading, Big5TrailBytesAreNeitherLettersNorBackslashes)
 {
     TempDir root;
     IndexPairWriter w;
@@ -500,7 +527,7 @@ void damageIndexPairs(const std::filesystem::path &root, std::mt19937 &rng)
 
 } // namespace
 
-TEST(SearchWorker, AgreesWithAPlainWalkOnRandomCaches)
+TEST_P(SearchReading, AgreesWithAPlainWalkOnRandomCaches)
 {
     std::mt19937 rng(11);
     for (uint64_t seed = 1; seed <= 5; ++seed) {
@@ -579,7 +606,7 @@ TEST(SearchWorker, AChildOfForkSearchesOnThreadsOfItsOwn)
     EXPECT_EQ(runSearch(root.folder(), nameContains("re"), 0, 0, 2, 500).events, before.events);
 }
 
-TEST(SearchWorker, LargeNodesReadAndScannedInPartsGiveTheSameWalk)
+TEST_P(SearchReading, LargeNodesReadAndScannedInPartsGiveTheSameWalk)
 {
     TempDir root;
     SynthCacheSpec spec = SynthCacheSpec::sized(60000, 2000, 3);
@@ -599,7 +626,7 @@ TEST(SearchWorker, LargeNodesReadAndScannedInPartsGiveTheSameWalk)
 // A damaged or missing pair costs the search only that node, on any number of threads: the
 // scan stays inside the node's buffers, allocates no more than the format allows, walks as the
 // plain walk does, and names the node.
-TEST(SearchWorker, DamagedPairsAreScannedSafelyAndNamed)
+TEST_P(SearchReading, DamagedPairsAreScannedSafelyAndNamed)
 {
     struct Case
     {
@@ -615,6 +642,21 @@ TEST(SearchWorker, DamagedPairsAreScannedSafelyAndNamed)
                         writeFile(idx, std::string("\0\0\0\0\0\x40\0\0\x40\0abcd", 14));
                     },
                     PairState::Damaged},
+            {"a thousand folders claiming all the list's entries",
+                    [](auto &idx, auto &) {
+                        std::string records;
+                        for (int i = 0; i < 1000; ++i)
+                            records += std::string("\0\0\0\0\xFF\xFF\xFF\x7F\x03\0x\\\0", 13);
+                        writeFile(idx, records);
+                    },
+                    std::nullopt},
+            {"a name that fills its 65535-byte field without a NUL",
+                    [](auto &idx, auto &lst) {
+                        writeFile(idx, std::string("\0\0\0\0\1\0\0\0\x08\0\\\\PC\\s\\\0", 18));
+                        writeFile(lst, std::string("\1\0\0\0\x20\0\0\0\0\0\0\0\0\0\0\0\xFF\xFF", 18)
+                                        + std::string(0xFFFF, 'a'));
+                    },
+                    std::nullopt},
             {"list cut short",
                     [](auto &, auto &lst) {
                         resizeFile(lst, 40);
@@ -668,3 +710,18 @@ TEST(SearchWorker, DamagedPairsAreScannedSafelyAndNamed)
         }
     }
 }
+
+std::string readingName(const testing::TestParamInfo<Reading> &info)
+{
+    switch (info.param) {
+    case Reading::KeptAvx2:
+        return "KeptAvx2";
+    case Reading::KeptSse2:
+        return "KeptSse2";
+    default:
+        return "Files";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(, SearchReading,
+        testing::Values(Reading::Files, Reading::KeptAvx2, Reading::KeptSse2), readingName);

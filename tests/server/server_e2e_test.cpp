@@ -453,5 +453,48 @@ TEST(ServerLimits, ClientsBeyondTheLimitAndIdleClientsAreTurnedAway)
     ::close(second);
 }
 
+// The server as an unprivileged user over a share holding a file that user may not read: the
+// check before a download says so (830) instead of promising a download that would fail.
+TEST(ServerSearch, AFileTheServersUserMayNotReadIsReportedAsSuch)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to start the server as nobody";
+    test::ensureApplication();
+    test::TempDir dir;
+    fs::create_directories(dir.path() / "share");
+    test::writeFile(dir.path() / "share" / "open.txt", "open");
+    test::writeFile(dir.path() / "share" / "secret.txt", "secret");
+    CollectOptions options;
+    options.cacheRoot = dir.path() / "Cache";
+    options.resolveAddresses = false;
+    collectShares({parseShareSpec("\\\\PC1\\docs=" + (dir.path() / "share").string())}, options);
+    test::writeFile(
+            dir.path() / "shares", "\\\\PC1\\docs=" + (dir.path() / "share").string() + "\n");
+    test::writeFile(dir.path() / "users", "anonymous:\n");
+    // Everything readable to nobody but the one file.
+    for (const auto &entry : fs::recursive_directory_iterator(dir.path()))
+        fs::permissions(entry.path(), entry.is_directory() ? fs::perms(0755) : fs::perms(0644));
+    fs::permissions(dir.path(), fs::perms(0755));
+    fs::permissions(dir.path() / "share" / "secret.txt", fs::perms::none);
+    test::ServerProcess server(
+            {"--cache", options.cacheRoot.string(), "--shares", (dir.path() / "shares").string(),
+                    "--users", (dir.path() / "users").string(), "--codepage", "UTF-8"},
+            {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"});
+    ASSERT_TRUE(server.up());
+
+    FtpHarness h(server.port());
+    h.client.UserName = "anonymous";
+    h.client.PassWord = "guest@";
+    h.client.ConnectAsync();
+    ASSERT_EQ(h.waitDone(), 0) << h.client.LastReply();
+    for (const auto &[path, code] : std::vector<std::pair<std::string, int>>{
+                 {"\\\\PC1\\docs\\open.txt", 800}, {"\\\\PC1\\docs\\secret.txt", 830}}) {
+        h.client.SetLocalFileName("CHECKEXIST " + path);
+        h.client.QuoteAsync();
+        h.waitDone();
+        EXPECT_EQ(h.client.ReplyCode(), code) << path << " " << h.client.LastReply();
+    }
+}
+
 } // namespace
 } // namespace veltrano

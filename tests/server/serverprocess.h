@@ -18,9 +18,11 @@ namespace veltrano::test {
 class ServerProcess
 {
 public:
-    explicit ServerProcess(std::vector<std::string> args)
+    // `launcher`: words run before the server (setpriv … to run it as another user).
+    explicit ServerProcess(std::vector<std::string> args, std::vector<std::string> launcher = {})
     {
         args.insert(args.begin(), VELTRANO_SERVER);
+        args.insert(args.begin(), launcher.begin(), launcher.end());
         args.push_back("--listen");
         args.push_back("127.0.0.1:0");
         std::vector<char *> argv;
@@ -33,7 +35,7 @@ public:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        if (posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+        if (posix_spawnp(&m_pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
             m_pid = -1;
         posix_spawn_file_actions_destroy(&actions);
         ::close(out[1]);

@@ -1,0 +1,686 @@
+#include "search/residentcache.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <new>
+#include <unordered_set>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "cache/myutils.h"
+#include "search/parallelscan.h"
+#include "util/bytereader.h"
+#include "util/filehandle.h"
+
+namespace veltrano {
+namespace {
+
+// Past its last name the layout keeps this many zero bytes: the matcher's block-wise loads
+// then stay on their fast path up to the last name (keys up to 48 bytes).
+constexpr size_t kNamesTail = 64;
+
+// What one entry of a folder can take of the list past the list's end: a record cut short
+// by the end of the file.
+constexpr uint64_t kCutRecordSlack = kLstHeaderSize + 0xFFFF;
+
+std::atomic<uint64_t> g_pairIds{0};
+
+size_t readAll(int fd, unsigned char *to, size_t length)
+{
+    size_t got = 0;
+    while (got < length) {
+        const ssize_t n = ::pread(fd, to + got, length - got, off_t(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += size_t(n);
+    }
+    return got;
+}
+
+// Walks the entries of one directory record exactly as the scan of the files does: at most
+// its count, each needing 20 bytes before the end of the list, a name field cut by the end (or
+// where the file turned out to end while it was read).
+template <typename Visit>
+void walkEntries(LstWindow &lst, const DirRecord &dir, Visit visit)
+{
+    uint64_t pos = dir.lstOffset;
+    uint32_t left = dir.count > 0 ? uint32_t(dir.count) : 0;
+    while (left != 0 && pos + 19 < lst.size()) {
+        const unsigned char *p = lst.at(pos, kLstHeaderSize);
+        if (pos + 19 >= lst.size())
+            break;
+        const size_t length = readU16le(p + 16);
+        size_t available = size_t(std::min<uint64_t>(length, lst.size() - pos - kLstHeaderSize));
+        p = lst.at(pos, kLstHeaderSize + available);
+        if (pos + 19 >= lst.size())
+            break;
+        available = size_t(std::min<uint64_t>(available, lst.size() - pos - kLstHeaderSize));
+        --left;
+        if (!visit(p, readText(p + kLstHeaderSize, available), kLstHeaderSize + length))
+            return;
+        pos += kLstHeaderSize + length;
+    }
+}
+
+} // namespace
+
+NodeScan ResidentPair::scan(const NodeScan &settings) const
+{
+    NodeScan scan = settings;
+    scan.idx = m_idx.data();
+    scan.idxSize = m_idx.size();
+    scan.lstFd = -1;
+    scan.lstId = m_id;
+    scan.damaged = m_state == PairState::Damaged;
+    if (m_columns) {
+        scan.lstSize = 0;
+        scan.resident = this;
+    } else {
+        scan.lstSize = m_lst.size();
+        scan.lstData = m_lst.data();
+    }
+    return scan;
+}
+
+uint64_t ResidentPair::memoryBytes() const
+{
+    return sizeof *this + m_idx.bytes() + m_lst.bytes() + m_dirs.bytes() + m_sizes.bytes()
+            + m_attrs.bytes() + m_times.bytes() + m_nameAt.bytes() + m_names.bytes();
+}
+
+void *mapBytes(size_t bytes, size_t &mapped, bool populate)
+{
+    const int flags = MAP_PRIVATE | MAP_ANONYMOUS | (populate ? MAP_POPULATE : 0);
+    constexpr size_t kPage = 4096;
+    constexpr size_t kHuge = size_t(2) << 20;
+    mapped = 0;
+    if (bytes == 0)
+        return nullptr;
+    if (bytes > (size_t(1) << 46))
+        throw std::bad_alloc();
+    const size_t length = (bytes + kPage - 1) & ~(kPage - 1);
+    if (length < kHuge) {
+        void *map = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, flags, -1, 0);
+        if (map == MAP_FAILED)
+            throw std::bad_alloc();
+        mapped = length;
+        return map;
+    }
+    // Aligned to a huge page, so that all but the tail can be one.
+    void *map = ::mmap(nullptr, length + kHuge, PROT_READ | PROT_WRITE, flags, -1, 0);
+    if (map == MAP_FAILED)
+        throw std::bad_alloc();
+    const auto at = reinterpret_cast<uintptr_t>(map);
+    const uintptr_t aligned = (at + kHuge - 1) & ~uintptr_t(kHuge - 1);
+    if (aligned > at)
+        ::munmap(map, aligned - at);
+    if (const size_t after = (at + length + kHuge) - (aligned + length))
+        ::munmap(reinterpret_cast<void *>(aligned + length), after);
+    ::madvise(reinterpret_cast<void *>(aligned), length, MADV_HUGEPAGE);
+    mapped = length;
+    return reinterpret_cast<void *>(aligned);
+}
+
+size_t trimBytes(void *map, size_t mapped, size_t keep)
+{
+    constexpr size_t kPage = 4096;
+    const size_t kept = (keep + kPage - 1) & ~(kPage - 1);
+    if (!map || kept >= mapped)
+        return mapped;
+    ::munmap(static_cast<unsigned char *>(map) + kept, mapped - kept);
+    return kept;
+}
+
+void unmapBytes(void *map, size_t mapped)
+{
+    if (map)
+        ::munmap(map, mapped);
+}
+
+std::string_view ResidentPair::pathOf(size_t d) const
+{
+    const uint64_t at = m_dirs[d].idxOffset;
+    IdxCursor cursor(m_idx.data() + at, m_idx.size() - at);
+    DirRecord dir;
+    cursor.next(dir);
+    return dir.path;
+}
+
+std::shared_ptr<const ResidentPair> ResidentPair::build(FileBytes idx, int lstFd, uint64_t lstSize)
+{
+    auto pair = std::make_shared<ResidentPair>();
+    pair->m_id = ++g_pairIds | (uint64_t(1) << 63); // never an id of an opened file
+    pair->m_idx = std::move(idx);
+    uint64_t readSize = lstSize;
+    pair->m_columns = pair->layOut(lstFd, lstSize, readSize);
+    if (!pair->m_columns) {
+        pair->m_lst = FileBytes(size_t(lstSize), true);
+        pair->m_lst.shrink(readAll(lstFd, pair->m_lst.data(), pair->m_lst.size()));
+        readSize = pair->m_lst.size();
+    }
+    pair->m_fileBytes = pair->m_idx.size() + readSize;
+    pair->m_state = pairLooksWhole(pair->m_idx.data(), pair->m_idx.size(), readSize)
+            ? PairState::Whole
+            : PairState::Damaged;
+    return pair;
+}
+
+bool ResidentPair::layOut(int lstFd, uint64_t lstSize, uint64_t &readSize)
+{
+    // Offsets into the names are 32-bit.
+    if (lstSize >= (uint64_t(1) << 32) - kCutRecordSlack)
+        return false;
+    // One pass through the list, a window at a time (the bytes are read while they are in the
+    // processor's cache), into columns of room for as many entries as the list could hold;
+    // what stays unused is given back at the end. In a sound list no two folders share an
+    // entry, so the records walked fill no more than the list: more means overlapping folders,
+    // and the pass stops there, so that a damaged index that claims the same entries a million
+    // times costs nothing.
+    const uint64_t bound = lstSize + kCutRecordSlack;
+    // Room for the entries the records claim, as far as the list can hold them, and for their
+    // names: in a sound pair exactly what is needed, taken at once (page by page it costs more
+    // than the reading). A list that turns out to hold more than that (a damaged one) is kept
+    // as it is instead.
+    uint64_t claimed = 0;
+    size_t dirCount = 0;
+    {
+        IdxCursor dirs(m_idx.data(), m_idx.size());
+        DirRecord dir;
+        while (dirs.next(dir)) {
+            ++dirCount;
+            claimed += dir.count > 0 ? uint64_t(dir.count) : 0;
+        }
+    }
+    const size_t maxEntries = size_t(std::min<uint64_t>(claimed, bound / kLstHeaderSize + 1));
+    const size_t maxNames =
+            size_t(bound - std::min<uint64_t>(bound, uint64_t(maxEntries) * kLstHeaderSize))
+            + maxEntries;
+    m_dirs = HugeArray<Dir>(dirCount + 1, true);
+    m_sizes = HugeArray<uint32_t>(maxEntries, true);
+    m_attrs = HugeArray<uint32_t>(maxEntries, true);
+    m_times = HugeArray<double>(maxEntries, true);
+    m_nameAt = HugeArray<uint32_t>(maxEntries + 1, true);
+    m_names = HugeArray<unsigned char>(maxNames + kNamesTail, true);
+
+    NodeScan source;
+    source.lstFd = lstFd;
+    source.lstSize = lstSize;
+    source.lstId = m_id;
+    LstWindow lst(size_t(1) << 20);
+    lst.attach(source);
+    uint64_t consumed = 0;
+    size_t d = 0;
+    uint32_t e = 0;
+    uint32_t n = 0;
+    IdxCursor dirs(m_idx.data(), m_idx.size());
+    DirRecord dir;
+    for (size_t at = 0; d < dirCount && dirs.next(dir); at = dirs.position()) {
+        Dir laid{at, e, 0};
+        walkEntries(lst, dir, [&](const unsigned char *p, std::string_view name, size_t record) {
+            consumed += record;
+            if (consumed > bound || e == maxEntries || n + name.size() + 1 > maxNames) {
+                consumed = UINT64_MAX;
+                return false;
+            }
+            const uint32_t attr = readU32le(p + 4);
+            laid.folders += (attr & kAttrDirectory) ? 1 : 0;
+            m_sizes[e] = readU32le(p);
+            m_attrs[e] = attr;
+            m_times[e] = readDoubleLe(p + 8);
+            m_nameAt[e] = n;
+            std::memcpy(m_names.data() + n, name.data(), name.size());
+            n += uint32_t(name.size());
+            m_names[n++] = 0;
+            ++e;
+            return true;
+        });
+        if (consumed == UINT64_MAX) {
+            m_dirs = {};
+            m_sizes = {};
+            m_attrs = {};
+            m_times = {};
+            m_nameAt = {};
+            m_names = {};
+            return false;
+        }
+        m_dirs[d++] = laid;
+    }
+    m_dirs[d] = Dir{m_idx.size(), e, 0};
+    m_dirs.shrink(d + 1);
+    m_nameAt[e] = n;
+    std::memset(m_names.data() + n, 0, kNamesTail);
+    m_sizes.shrink(e);
+    m_attrs.shrink(e);
+    m_times.shrink(e);
+    m_nameAt.shrink(e + 1);
+    m_names.shrink(n + kNamesTail);
+    readSize = lst.size();
+    return true;
+}
+
+ResidentCache &ResidentCache::processWide()
+{
+    // Never destroyed: searches on detached threads may still use it when the program ends.
+    static ResidentCache *const cache = new ResidentCache;
+    return *cache;
+}
+
+namespace {
+
+// The file as the name leads to it now, or size -1 when it cannot be reached.
+template <typename Stamp>
+Stamp stampOf(const struct stat &st)
+{
+    Stamp s;
+    s.device = uint64_t(st.st_dev);
+    s.inode = uint64_t(st.st_ino);
+    s.size = int64_t(st.st_size);
+    s.mtimeSec = int64_t(st.st_mtim.tv_sec);
+    s.mtimeNsec = int64_t(st.st_mtim.tv_nsec);
+    return s;
+}
+
+struct ReadFile
+{
+    PairState state = PairState::Whole;
+    FileBytes bytes;
+    struct stat st
+    { };
+};
+
+// The whole file, no larger than `limit`; Missing or Unreadable as the scan of files says it.
+ReadFile readWhole(const std::filesystem::path &path, uint64_t limit)
+{
+    ReadFile out;
+    const FileHandle file(path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file.valid()) {
+        out.state = path.empty() || errno == ENOENT ? PairState::Missing : PairState::Unreadable;
+        return out;
+    }
+    if (::fstat(file.get(), &out.st) != 0 || !S_ISREG(out.st.st_mode)
+            || uint64_t(out.st.st_size) > limit) {
+        out.state = PairState::Unreadable;
+        return out;
+    }
+    out.bytes = FileBytes(size_t(out.st.st_size), true);
+    // A file that shrinks meanwhile gives what it still holds.
+    out.bytes.shrink(readAll(file.get(), out.bytes.data(), out.bytes.size()));
+    return out;
+}
+
+} // namespace
+
+ResidentCache::Lookup ResidentCache::get(
+        const std::string &folder, std::string_view cacheName, const CodePage &cp)
+{
+    const std::filesystem::path idxPath = cacheFilePath(folder, cacheName, ".IDX", cp);
+    const std::filesystem::path lstPath = cacheFilePath(folder, cacheName, ".LST", cp);
+    std::shared_ptr<Entry> entry;
+    {
+        std::lock_guard lock(m_mutex);
+        std::shared_ptr<Entry> &slot = m_entries[idxPath.string()];
+        if (!slot)
+            slot = std::make_shared<Entry>();
+        entry = slot;
+    }
+    const auto forget = [&] {
+        std::lock_guard lock(m_mutex);
+        const auto it = m_entries.find(idxPath.string());
+        if (it != m_entries.end() && it->second == entry)
+            m_entries.erase(it);
+    };
+
+    std::lock_guard hold(entry->mutex);
+    struct stat idxNow
+    { };
+    struct stat lstNow
+    { };
+    if (entry->pair && !idxPath.empty() && ::stat(idxPath.c_str(), &idxNow) == 0
+            && ::stat(lstPath.c_str(), &lstNow) == 0 && stampOf<Stamp>(idxNow) == entry->idx
+            && stampOf<Stamp>(lstNow) == entry->lst)
+        return Lookup{entry->pair->state(), entry->pair};
+
+    // Let go of the old pair before the new one is read: searches still holding it keep it.
+    entry->pair.reset();
+    ReadFile idx;
+    struct stat lstStat
+    { };
+    try {
+        idx = readWhole(idxPath, kMaxIdxBytes);
+        if (idx.state != PairState::Whole) {
+            forget();
+            return Lookup{idx.state, nullptr};
+        }
+        const FileHandle lst(lstPath.empty() ? -1 : ::open(lstPath.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!lst.valid()) {
+            const PairState state =
+                    lstPath.empty() || errno == ENOENT ? PairState::Missing : PairState::Unreadable;
+            forget();
+            return Lookup{state, nullptr};
+        }
+        if (::fstat(lst.get(), &lstStat) != 0 || !S_ISREG(lstStat.st_mode)
+                || uint64_t(lstStat.st_size) > kMaxLstBytes) {
+            forget();
+            return Lookup{PairState::Unreadable, nullptr};
+        }
+        m_loads.fetch_add(1, std::memory_order_relaxed);
+        entry->pair =
+                ResidentPair::build(std::move(idx.bytes), lst.get(), uint64_t(lstStat.st_size));
+    } catch (const std::bad_alloc &) {
+        // Too large to keep here: the caller scans it from its files, through a window.
+        forget();
+        return Lookup{PairState::Whole, nullptr};
+    }
+    entry->idx = stampOf<Stamp>(idx.st);
+    entry->lst = stampOf<Stamp>(lstStat);
+    return Lookup{entry->pair->state(), entry->pair};
+}
+
+void ResidentCache::retainUnder(
+        const std::string &folder, const std::vector<NodeRef> &nodes, const CodePage &cp)
+{
+    std::unordered_set<std::string> kept;
+    for (const NodeRef &node : nodes)
+        kept.insert(cacheFilePath(node.folder, node.cacheName, ".IDX", cp).string());
+    std::lock_guard lock(m_mutex);
+    std::erase_if(m_entries, [&](const auto &item) {
+        return item.first.starts_with(folder) && !kept.contains(item.first);
+    });
+}
+
+ResidentCache::Usage ResidentCache::usage() const
+{
+    std::vector<std::shared_ptr<Entry>> entries;
+    {
+        std::lock_guard lock(m_mutex);
+        for (const auto &[path, entry] : m_entries)
+            entries.push_back(entry);
+    }
+    Usage usage;
+    for (const auto &entry : entries) {
+        std::lock_guard hold(entry->mutex);
+        if (!entry->pair)
+            continue;
+        ++usage.pairs;
+        usage.memoryBytes += entry->pair->memoryBytes();
+        usage.fileBytes += entry->pair->fileBytes();
+    }
+    usage.loads = m_loads.load();
+    return usage;
+}
+
+void ResidentCache::clear()
+{
+    std::lock_guard lock(m_mutex);
+    m_entries.clear();
+}
+
+namespace {
+
+bool isFolder(uint32_t attr)
+{
+    return (attr & kAttrDirectory) != 0;
+}
+
+// Finders of the next matching entry of a directory: the first entry in [e, end) that passes
+// the search's test (only folder entries with soOnlyFolderName), or `end`.
+
+// Any conditions, entry by entry.
+struct MatcherFind
+{
+    const ResidentPair &pair;
+    const ConditionMatcher &matcher;
+
+    uint32_t operator()(uint32_t e, uint32_t end, bool onlyFolders)
+    {
+        const uint32_t *at = pair.nameAt();
+        for (; e < end; ++e) {
+            const uint32_t attr = pair.attrs()[e];
+            if (onlyFolders && !isFolder(attr))
+                continue;
+            if (matcher.matches(pair.names() + at[e], at[e + 1] - at[e], pair.namesLimit(),
+                        pair.sizes()[e], attr, pair.times()[e]))
+                return e;
+        }
+        return end;
+    }
+};
+
+// One row, name contains: the key's candidate positions are looked for across the names of
+// all the range's entries at once, and only the names that hold one are tested.
+struct CandidateFind
+{
+    const ResidentPair &pair;
+    const ConditionMatcher &matcher;
+    const KeyCandidates &candidates;
+    const unsigned char *namesEnd; // of the range
+    // No candidate lies in [searchedFrom, candidate) (offsets into the names).
+    uint64_t searchedFrom = UINT64_MAX;
+    uint64_t candidate = 0;
+    // The candidates of the 64 positions from blockAt, a bit each: with many hits, the search
+    // goes on after each one from where it is, without being set up anew.
+    uint64_t blockAt = UINT64_MAX;
+    uint64_t blockMask = 0;
+
+    // The first candidate at `from` or after, or a position past the range's last one.
+    uint64_t next(uint64_t from)
+    {
+        const unsigned char *names = pair.names();
+        const uint64_t end = uint64_t(namesEnd - names);
+        const size_t keyLength = candidates.keyLength();
+        while (from < end) {
+            if (from >= blockAt && from - blockAt < 64) {
+                const uint64_t mask = blockMask & (~uint64_t(0) << (from - blockAt));
+                if (mask)
+                    return blockAt + uint64_t(__builtin_ctzll(mask));
+                from = blockAt + 64;
+            }
+            if (from + 64 + keyLength > end)
+                return uint64_t(candidates.find(names + from, namesEnd) - names);
+            blockAt = from;
+            blockMask = candidates.block(names + from);
+        }
+        return from;
+    }
+
+    uint32_t operator()(uint32_t e, uint32_t end, bool onlyFolders)
+    {
+        const uint32_t *at = pair.nameAt();
+        const unsigned char *names = pair.names();
+        const size_t keyLength = candidates.keyLength();
+        while (e < end) {
+            if (at[e] < searchedFrom || candidate < at[e]) {
+                searchedFrom = at[e];
+                candidate = next(at[e]);
+            }
+            // Past the probe's three bytes, the others of the key thin out the candidates of a
+            // key whose parts are common (_demo in every _report): each costs a matcher's pass.
+            // The names are followed by enough zero bytes for the load.
+#if defined(__SSE2__)
+            while (candidate < at[end] && !candidates.holdsAt(names + candidate))
+                candidate = next(candidate + 1);
+#endif
+            if (candidate >= at[end])
+                return end;
+            // The entry whose name holds the candidate: mostly one of the next few.
+            for (int step = 0; step < 8 && at[e + 1] <= candidate; ++step)
+                ++e;
+            if (at[e + 1] <= candidate)
+                e = uint32_t(std::upper_bound(at + e, at + end, candidate) - at - 1);
+            const uint32_t attr = pair.attrs()[e];
+            // A key that would run into the NUL cannot start there, nor anywhere later in the name.
+            if ((!onlyFolders || isFolder(attr)) && candidate + keyLength < at[e + 1]
+                    && matcher.matches(names + at[e], at[e + 1] - at[e], pair.namesLimit(),
+                            pair.sizes()[e], attr, pair.times()[e]))
+                return e;
+            ++e;
+        }
+        return end;
+    }
+};
+
+// One row on the size or the date, over its column.
+template <typename T, typename Column, typename Compare>
+struct ColumnFind
+{
+    const Column *column;
+    const uint32_t *attrs;
+    T key;
+
+    uint32_t operator()(uint32_t e, uint32_t end, bool onlyFolders) const
+    {
+        const Compare compare;
+        if (!onlyFolders) {
+            for (; e < end; ++e)
+                if (compare(T(column[e]), key))
+                    return e;
+            return end;
+        }
+        for (; e < end; ++e)
+            if (isFolder(attrs[e]) && compare(T(column[e]), key))
+                return e;
+        return end;
+    }
+};
+
+// Where a hit's record is put together. Its length is a 16-bit field: a name of 65535 bytes
+// without its NUL is all of the field.
+thread_local unsigned char t_hitRecord[kLstHeaderSize + 0xFFFF];
+
+template <typename Find>
+void scanColumns(const NodeScan &s, size_t idxBegin, size_t idxEnd, SkipState &skip,
+        ScanCounts &counts, HitSink &sink, std::vector<DirCounts> *dirLog, Find find)
+{
+    const ResidentPair &pair = *s.resident;
+    const bool onlyFolderName = s.options & soOnlyFolderName;
+    const bool onlyShowFolder = s.options & soOnlyShowFolder;
+    const bool hitNum = s.options & soHitNum;
+    const bool hitNoFind = s.options & soHitNoFind;
+    const bool hitExclusive = s.options & soHitExclusive;
+    const ResidentPair::Dir *const dirs = pair.dirs();
+    size_t d = size_t(std::lower_bound(dirs, dirs + pair.dirCount(), idxBegin,
+                              [](const ResidentPair::Dir &dir, size_t offset) {
+                                  return dir.idxOffset < offset;
+                              })
+            - dirs);
+    size_t hitCount = 0;
+    ScanCounts tally = counts;
+    struct WriteBack
+    {
+        ScanCounts &to;
+        const ScanCounts &from;
+        ~WriteBack() { to = from; }
+    } writeBack{counts, tally};
+    // A hit is handed on as the record the list held: header, then its name and NUL.
+    unsigned char *const record = t_hitRecord;
+
+    for (; d < pair.dirCount() && dirs[d].idxOffset < idxEnd; ++d) {
+        if (s.stop->load(std::memory_order_relaxed))
+            return;
+        sink.idle();
+        if (skip.skipping) {
+            if (underSkipPath(pair.pathOf(d), skip.skipPath, *s.cp))
+                continue;
+            skip.skipping = false;
+        }
+        const uint32_t first = dirs[d].firstEntry;
+        const uint32_t end = dirs[d + 1].firstEntry;
+        uint32_t counted = first; // entries counted in the hits' counts so far …
+        uint32_t countedFolders = 0; // … and the folders among them
+        int64_t hits = 0;
+        bool broke = false;
+        for (uint32_t e = find(first, end, onlyFolderName); e < end;
+                e = find(e + 1, end, onlyFolderName)) {
+            ++hits;
+            if (onlyShowFolder && hitNum && hits < s.minHits)
+                continue;
+            for (; counted <= e; ++counted)
+                countedFolders += isFolder(pair.attrs()[counted]) ? 1 : 0;
+            ScanHit hit{dirs[d].idxOffset, 0, tally.files + (counted - first - countedFolders),
+                    tally.folders + countedFolders};
+            const uint32_t nameLength =
+                    std::min<uint32_t>(pair.nameAt()[e + 1] - pair.nameAt()[e], 0xFFFF);
+            writeU32le(record, pair.sizes()[e]);
+            writeU32le(record + 4, pair.attrs()[e]);
+            writeDoubleLe(record + 8, pair.times()[e]);
+            writeU16le(record + 16, uint16_t(nameLength));
+            std::memcpy(record + kLstHeaderSize, pair.names() + pair.nameAt()[e], nameLength);
+            sink.hit(hit, record, nameLength);
+            ++hitCount;
+            if (hitNoFind) {
+                skip.skipping = true;
+                skip.skipPath = pair.pathOf(d);
+            }
+            if (onlyShowFolder || hitExclusive) {
+                broke = true;
+                break;
+            }
+        }
+        if (broke) {
+            tally.files += counted - first - countedFolders;
+            tally.folders += countedFolders;
+        } else {
+            tally.files += end - first - dirs[d].folders;
+            tally.folders += dirs[d].folders;
+        }
+        if (dirLog)
+            dirLog->push_back(DirCounts{dirs[d].idxOffset, tally, hitCount});
+    }
+}
+
+template <typename T, typename Column>
+void scanNumberColumn(TCompOp op, const Column *column, T key, const NodeScan &s, size_t idxBegin,
+        size_t idxEnd, SkipState &skip, ScanCounts &counts, HitSink &sink,
+        std::vector<DirCounts> *dirLog)
+{
+    const uint32_t *attrs = s.resident->attrs();
+    switch (op) {
+    case coGreater:
+        return scanColumns(s, idxBegin, idxEnd, skip, counts, sink, dirLog,
+                ColumnFind<T, Column, std::greater<T>>{column, attrs, key});
+    case coLess:
+        return scanColumns(s, idxBegin, idxEnd, skip, counts, sink, dirLog,
+                ColumnFind<T, Column, std::less<T>>{column, attrs, key});
+    default:
+        return scanColumns(s, idxBegin, idxEnd, skip, counts, sink, dirLog,
+                ColumnFind<T, Column, std::equal_to<T>>{column, attrs, key});
+    }
+}
+
+} // namespace
+
+void scanResidentRange(const NodeScan &s, size_t idxBegin, size_t idxEnd, SkipState &skip,
+        ScanCounts &counts, HitSink &sink, std::vector<DirCounts> *dirLog)
+{
+    const ResidentPair &pair = *s.resident;
+    const ConditionMatcher &matcher = *s.matcher;
+    if (const KeyCandidates *candidates = matcher.candidates()) {
+        // The candidates are looked for up to the end of the range's last name.
+        const ResidentPair::Dir *const dirs = pair.dirs();
+        const size_t last = size_t(std::lower_bound(dirs, dirs + pair.dirCount(), idxEnd,
+                                           [](const ResidentPair::Dir &dir, size_t offset) {
+                                               return dir.idxOffset < offset;
+                                           })
+                - dirs);
+        const unsigned char *namesEnd = pair.names() + pair.nameAt()[dirs[last].firstEntry];
+        return scanColumns(s, idxBegin, idxEnd, skip, counts, sink, dirLog,
+                CandidateFind{pair, matcher, *candidates, namesEnd});
+    }
+    if (const std::optional<ConditionMatcher::NumberRow> row = matcher.singleNumberRow()) {
+        if (row->field == cfSize)
+            return scanNumberColumn<int64_t>(row->op, pair.sizes(), row->sizeKey, s, idxBegin,
+                    idxEnd, skip, counts, sink, dirLog);
+        return scanNumberColumn<double>(row->op, pair.times(), row->dateKey, s, idxBegin, idxEnd,
+                skip, counts, sink, dirLog);
+    }
+    scanColumns(s, idxBegin, idxEnd, skip, counts, sink, dirLog, MatcherFind{pair, matcher});
+}
+
+} // namespace veltrano
