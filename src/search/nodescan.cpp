@@ -30,15 +30,27 @@ public:
     }
     void hit(ScanHit &hit, const unsigned char *entry, size_t nameLength) override
     {
-        hit.entryCopy = m_result.entries.size();
-        unsigned char *copy = m_result.entries.append(kLstHeaderSize + nameLength);
-        std::memcpy(copy, entry, kLstHeaderSize + nameLength);
-        writeU16le(copy + 16, uint16_t(nameLength));
+        if (m_room != kNoRoom && entry == m_result.entries.data() + m_room) {
+            hit.entryCopy = m_room; // written there by the scan
+        } else {
+            hit.entryCopy = m_result.entries.size();
+            unsigned char *copy = m_result.entries.append(kLstHeaderSize + nameLength);
+            std::memcpy(copy, entry, kLstHeaderSize + nameLength);
+        }
+        m_room = kNoRoom;
+        writeU16le(m_result.entries.data() + hit.entryCopy + 16, uint16_t(nameLength));
         m_result.hits.push_back(hit);
+    }
+    unsigned char *recordRoom(size_t bytes) override
+    {
+        m_room = m_result.entries.size();
+        return m_result.entries.append(bytes);
     }
 
 private:
+    static constexpr uint64_t kNoRoom = UINT64_MAX;
     ChunkResult &m_result;
+    uint64_t m_room = kNoRoom;
 };
 
 // Reads [offset, offset + length) of the file; the bytes it got.

@@ -42,6 +42,7 @@ public:
         m_size += n;
         return at;
     }
+    unsigned char *data() { return m_data.get(); }
     const unsigned char *data() const { return m_data.get(); }
     size_t size() const { return m_size; }
     size_t capacity() const { return m_capacity; }
@@ -196,6 +197,10 @@ public:
     virtual ~HitSink() = default;
     virtual void hit(ScanHit &hit, const unsigned char *entry, size_t nameLength) = 0;
     virtual void idle() {}
+    // Where a scan that puts a hit's record together (the kept layout has no record to point
+    // at) may write the `bytes` of the record it hands to hit() next; null: in a buffer of its
+    // own. A sink that keeps hits gives room in its store, so the record is written once.
+    virtual unsigned char *recordRoom(size_t) { return nullptr; }
 };
 
 // Counts of a scanned range, and (when `logDirs`) the counts after each scanned directory.

@@ -139,6 +139,10 @@ void TObjSearch::execute()
 {
     try {
         m_matcher.emplace(m_conds, m_cp);
+        m_hitCall = [this] {
+            if (!Terminated() && OnHit)
+                OnHit(*this);
+        };
         // A folder whose node list cannot be read ends the walk there: the nodes before it are
         // still searched, then the error is reported.
         std::vector<NodeRef> nodes;
@@ -312,7 +316,8 @@ void TObjSearch::deliverHit(const NodeScan &scan, uint64_t dirOffset, const unsi
     }
 
     if (!OnHits) {
-        handOff(OnHit);
+        if (OnHit)
+            m_synchronize(m_hitCall);
         return;
     }
     if (m_batch.empty())

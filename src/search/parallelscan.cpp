@@ -114,7 +114,7 @@ bool ParallelScanner::claim(Task &task)
         }
     }
     const std::vector<NodeRef> &nodes = *m_job->nodes;
-    if (m_nextToOpen < nodes.size() && m_nextToOpen < m_delivering + kNodesInFlight) {
+    if (m_nextToOpen < nodes.size() && m_nextToOpen < m_delivering + m_inFlight) {
         Slot &slot = slotOf(m_nextToOpen);
         slot.state = SlotState::Opening;
         slot.node = m_nextToOpen++;
@@ -201,6 +201,7 @@ void ParallelScanner::run(const Job &job, ScanReceiver &receiver)
     {
         std::lock_guard lock(m_mutex);
         m_job = &job;
+        m_inFlight = job.resident ? kKeptNodesInFlight : kNodesInFlight;
         m_nextToOpen = 0;
         m_delivering = 0;
         m_failure = nullptr;

@@ -27,7 +27,8 @@ struct NodeRef
 // chunks of directory records, and the chunks of all nodes form one queue that the threads
 // work through in walk order; a thread that finds no chunk left opens the next node (reads its
 // .IDX), so a node's tail and the next node's head are scanned at the same time instead of one
-// thread waiting for the other at every node. At most kNodesInFlight nodes are open at once.
+// thread waiting for the other at every node. At most kNodesInFlight nodes are open at once
+// (kKeptNodesInFlight with kept pairs).
 //
 // What the owner of a run sees, all on the calling thread and in walk order: `opened` once per
 // node whose index pair could be read, then `deliver` for each of its chunks in order, then
@@ -54,6 +55,10 @@ class ParallelScanner
 {
 public:
     static constexpr size_t kNodesInFlight = 3;
+    // With kept pairs a node open costs no buffers, and many are small enough to be one chunk:
+    // with only three in flight, the helpers ran out of work whenever the calling thread was
+    // busy handing a node's hits over.
+    static constexpr size_t kKeptNodesInFlight = 8;
     // What an idle scanner may keep of the hits' storage of its last search.
     static constexpr size_t kKeptResultBytes = 16 * 1024 * 1024;
 
@@ -108,7 +113,7 @@ private:
         size_t chunk = 0; // SIZE_MAX: open the slot's node
     };
 
-    Slot &slotOf(size_t node) { return m_slots[node % kNodesInFlight]; }
+    Slot &slotOf(size_t node) { return m_slots[node % m_inFlight]; }
     bool stopped() const { return m_job->settings.stop->load(std::memory_order_relaxed); }
     bool claim(Task &task);
     void perform(const Task &task, unsigned part);
@@ -122,7 +127,8 @@ private:
 
     std::vector<std::thread> m_helpers;
     std::vector<LstWindow> m_windows; // one for each thread, 0 for the calling one
-    std::array<Slot, kNodesInFlight> m_slots;
+    std::array<Slot, kKeptNodesInFlight> m_slots;
+    size_t m_inFlight = kNodesInFlight; // of this run
 
     std::mutex m_mutex;
     std::condition_variable m_changed; // a task done, a node delivered, a run begun or over

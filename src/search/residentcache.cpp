@@ -578,8 +578,6 @@ void scanColumns(const NodeScan &s, size_t idxBegin, size_t idxEnd, SkipState &s
         const ScanCounts &from;
         ~WriteBack() { to = from; }
     } writeBack{counts, tally};
-    // A hit is handed on as the record the list held: header, then its name and NUL.
-    unsigned char *const record = t_hitRecord;
 
     for (; d < pair.dirCount() && dirs[d].idxOffset < idxEnd; ++d) {
         if (s.stop->load(std::memory_order_relaxed))
@@ -607,6 +605,10 @@ void scanColumns(const NodeScan &s, size_t idxBegin, size_t idxEnd, SkipState &s
                     tally.folders + countedFolders};
             const uint32_t nameLength =
                     std::min<uint32_t>(pair.nameAt()[e + 1] - pair.nameAt()[e], 0xFFFF);
+            // A hit is handed on as the record the list held: header, then its name and NUL.
+            unsigned char *record = sink.recordRoom(kLstHeaderSize + nameLength);
+            if (!record)
+                record = t_hitRecord;
             writeU32le(record, pair.sizes()[e]);
             writeU32le(record + 4, pair.attrs()[e]);
             writeDoubleLe(record + 8, pair.times()[e]);
