@@ -475,19 +475,23 @@ struct CandidateFind
         const unsigned char *names = pair.names();
         const uint64_t end = uint64_t(namesEnd - names);
         const size_t keyLength = candidates.keyLength();
-        while (from < end) {
-            if (from >= blockAt && from - blockAt < 64) {
-                const uint64_t mask = blockMask & (~uint64_t(0) << (from - blockAt));
-                if (mask)
-                    return blockAt + uint64_t(__builtin_ctzll(mask));
-                from = blockAt + 64;
-            }
-            if (from + 64 + keyLength > end)
-                return uint64_t(candidates.find(names + from, namesEnd) - names);
-            blockAt = from;
-            blockMask = candidates.block(names + from);
+        if (from >= blockAt && from - blockAt < 64) {
+            const uint64_t mask = blockMask & (~uint64_t(0) << (from - blockAt));
+            if (mask)
+                return blockAt + uint64_t(__builtin_ctzll(mask));
+            from = blockAt + 64;
         }
-        return from;
+        if (from >= end)
+            return from;
+        // The finder runs ahead over the stretches without a candidate (most of the names, for
+        // a rare key) in a loop of its own; the block from the candidate it finds serves those
+        // that follow closely (a common key's).
+        const uint64_t found = uint64_t(candidates.find(names + from, namesEnd) - names);
+        if (found + 64 + keyLength <= end) {
+            blockAt = found;
+            blockMask = candidates.block(names + found);
+        }
+        return found;
     }
 
     uint32_t operator()(uint32_t e, uint32_t end, bool onlyFolders)
