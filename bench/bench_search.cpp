@@ -10,11 +10,16 @@
 //
 // entries/s counts every entry tested (files and folders); grep runs over a flat file of the
 // same names, one a line, so its lines/s compare with the search's entries/s.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -230,6 +235,39 @@ void BM_RipgrepCommon(benchmark::State &state)
     runGrep(state, "report", "rg");
 }
 
+// The machine's ceiling for any pass over the names: memchr for a byte that never occurs, over
+// the names held in memory (about the size of the kept names), split between 1 or 2 threads
+// the way a scan's chunks are. A search that does not scale past what this does is held back
+// by the memory, not by its own work.
+void BM_NamesMemchr(benchmark::State &state)
+{
+    const BenchCache &cache = benchCache();
+    static const std::string names = [&cache] {
+        std::ifstream in(cache.names, std::ios::binary);
+        std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::replace(all.begin(), all.end(), '\n', '\0');
+        return all;
+    }();
+    const unsigned threads = unsigned(state.range(0));
+    int64_t passes = 0;
+    for (auto _ : state) {
+        std::vector<std::thread> workers;
+        for (unsigned t = 0; t < threads; ++t)
+            workers.emplace_back([t, threads] {
+                const char *begin = names.data() + names.size() * t / threads;
+                const char *end = names.data() + names.size() * (t + 1) / threads;
+                benchmark::DoNotOptimize(std::memchr(begin, 0x7F, size_t(end - begin)));
+            });
+        for (std::thread &worker : workers)
+            worker.join();
+        ++passes;
+    }
+    state.counters["entries/s"] = benchmark::Counter(
+            double(passes * int64_t(cache.stats.entries)), benchmark::Counter::kIsRate);
+    state.counters["GB/s"] = benchmark::Counter(
+            double(passes) * double(names.size()) / 1e9, benchmark::Counter::kIsRate);
+}
+
 // Peak resident memory of a whole search in a fresh process of its own (this program started
 // again with --peak-search), against the largest pair; and of the same process doing nothing
 // but reading the cache's stamp, the share of the program and its libraries. The process
@@ -291,6 +329,7 @@ BENCHMARK(BM_RipgrepRare)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RipgrepCommon)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_KeptSizeGreater)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_KeptDateLess)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_NamesMemchr)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_KeptMemory)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PeakMemory)->Arg(1)->Arg(2)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
