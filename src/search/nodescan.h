@@ -236,7 +236,9 @@ std::vector<ScanChunk> splitIntoChunks(const unsigned char *idx, size_t idxSize,
                                        uint64_t entriesPerChunk);
 
 // The outcome of one chunk scanned on its own, as if no skipping were under way at its start.
-struct ChunkResult
+// The results of neighbouring chunks lie side by side and are filled by different threads, each
+// moving its ends at every hit: on a cache line of their own, or the threads fight over it.
+struct alignas(64) ChunkResult
 {
     ScanCounts counts;
     SkipState endSkip;
