@@ -297,6 +297,7 @@ void TObjSearch::deliverHit(const NodeScan &scan, uint64_t dirOffset, const unsi
         m_hitDirPath = dir.path;
         m_hitDirOffset = dirOffset;
         m_hitDirBuffer = scan.idx;
+        m_dirPathInName = false;
     }
     const unsigned char *p = entry;
     // A name kept in columns is its text and one NUL (unless cut to the record's length field):
@@ -318,7 +319,17 @@ void TObjSearch::deliverHit(const NodeScan &scan, uint64_t dirOffset, const unsi
     } else {
         m_curItem.Size = readU32le(p);
         m_curItem.Attr = readU32le(p + 4);
-        setItemName(m_curItem, m_hitDirPath, name, m_cp);
+        // The directory's path stays in place from one hit of its run to the next; only a
+        // name that would not fit whole needs the cut at a character's end.
+        constexpr size_t room = sizeof m_curItem.Name - 1;
+        const size_t whole = m_hitDirPath.size() + name.size();
+        if (m_dirPathInName && whole <= room) {
+            std::memcpy(m_curItem.Name + m_hitDirPath.size(), name.data(), name.size());
+            m_curItem.Name[whole] = '\0';
+        } else {
+            setItemName(m_curItem, m_hitDirPath, name, m_cp);
+            m_dirPathInName = whole <= room;
+        }
     }
 
     if (!OnHits) {

@@ -163,6 +163,7 @@ private:
     const unsigned char *m_hitDirBuffer = nullptr;
     uint64_t m_hitDirOffset = 0;
     std::string_view m_hitDirPath;
+    bool m_dirPathInName = false; // CurItem's name starts with all of m_hitDirPath
     TItemData m_curItem;
     std::string m_curNodeName;
     std::string m_curNodePath;
