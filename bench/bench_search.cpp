@@ -29,6 +29,7 @@
 #include <fmt/format.h>
 
 #include "cache/myutils.h"
+#include "benchcache.h"
 #include "cache/synthcache.h"
 #include "search/objsearch.h"
 #include "search/residentcache.h"
@@ -38,50 +39,8 @@ using namespace veltrano;
 
 namespace {
 
-struct BenchCache
-{
-    std::filesystem::path root;
-    std::filesystem::path names;
-    SynthCacheStats stats;
-};
-
-const BenchCache &benchCache()
-{
-    static const BenchCache cache = [] {
-        BenchCache c;
-        const char *dir = std::getenv("VELTRANO_BENCH_DIR");
-        const std::filesystem::path base = dir && *dir ? dir : "/tmp/veltrano-bench-search";
-        c.root = base / "Cache";
-        c.names = base / "names.txt";
-        SynthCacheSpec spec;
-        spec.entries = 5000000;
-        spec.folders = 100000;
-        spec.nodes = 100;
-        spec.largestNodeShare = 0.1;
-        spec.chineseNames = 0.05;
-        spec.seed = 1;
-        const std::string stamp = fmt::format("{} {} {} {} {} {} v1", spec.entries, spec.folders, spec.nodes,
-                                              spec.largestNodeShare, spec.chineseNames, spec.seed);
-        std::ifstream in(base / "stamp");
-        std::string line, stats;
-        if (std::getline(in, line) && line == stamp && std::getline(in, stats)
-            && std::sscanf(stats.c_str(), "%lu %lu %u %lu %lu", &c.stats.entries, &c.stats.folders,
-                           &c.stats.nodes, &c.stats.largestPairBytes, &c.stats.totalBytes) == 5)
-            return c;
-        std::filesystem::remove_all(base);
-        std::filesystem::create_directories(base);
-        std::ofstream out(c.names, std::ios::binary);
-        c.stats = generateSynthCache(c.root, spec, [&out](std::string_view name) {
-            out.write(name.data(), std::streamsize(name.size())).put('\n');
-        });
-        out.close();
-        std::ofstream(base / "stamp") << stamp << '\n'
-                                      << fmt::format("{} {} {} {} {}\n", c.stats.entries, c.stats.folders,
-                                                     c.stats.nodes, c.stats.largestPairBytes, c.stats.totalBytes);
-        return c;
-    }();
-    return cache;
-}
+using bench::BenchCache;
+using bench::benchCache;
 
 TCompInfos condition(TCompField field, TCompOp op, std::string key)
 {

@@ -31,6 +31,7 @@
 #include <benchmark/benchmark.h>
 #include <fmt/format.h>
 
+#include "benchcache.h"
 #include "cache/synthcache.h"
 #include "store/commoninfo.h"
 #include "store/setupinfo.h"
@@ -97,37 +98,7 @@ private:
 // The program folder whose Cache/ is the generated cache; the same one bench_search uses.
 std::string programFolder()
 {
-    static const std::string folder = [] {
-        const char *dir = std::getenv("VELTRANO_BENCH_DIR");
-        const std::filesystem::path base = dir && *dir ? dir : "/tmp/veltrano-bench-search";
-        SynthCacheSpec spec;
-        spec.entries = 5000000;
-        spec.folders = 100000;
-        spec.nodes = 100;
-        spec.largestNodeShare = 0.1;
-        spec.chineseNames = 0.05;
-        spec.seed = 1;
-        const std::string stamp = fmt::format("{} {} {} {} {} {} v1", spec.entries, spec.folders,
-                spec.nodes, spec.largestNodeShare, spec.chineseNames, spec.seed);
-        std::ifstream in(base / "stamp");
-        std::string line;
-        if (!std::getline(in, line) || line != stamp) {
-            // bench_search's layout, so that either benchmark reuses what the other made.
-            std::filesystem::remove_all(base);
-            std::filesystem::create_directories(base);
-            std::ofstream names(base / "names.txt", std::ios::binary);
-            const SynthCacheStats stats =
-                    generateSynthCache(base / "Cache", spec, [&names](std::string_view name) {
-                        names.write(name.data(), std::streamsize(name.size())).put('\n');
-                    });
-            std::ofstream(base / "stamp")
-                    << stamp << '\n'
-                    << fmt::format("{} {} {} {} {}\n", stats.entries, stats.folders, stats.nodes,
-                               stats.largestPairBytes, stats.totalBytes);
-        }
-        return base.string() + "/";
-    }();
-    return folder;
+    return bench::benchCache().base.string() + "/";
 }
 
 void typeKey(QWidget *edit, QChar letter)

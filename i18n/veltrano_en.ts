@@ -97,6 +97,69 @@
     </message>
 </context>
 <context>
+    <name>TransferEngine</name>
+    <message>
+        <source>之前的工作尚未完成</source>
+        <translation>The previous job has not finished yet</translation>
+    </message>
+    <message>
+        <source>Thread%1::通話層連接,錯誤=%2</source>
+        <translation>Thread%1::session connected, error=%2</translation>
+    </message>
+    <message>
+        <source>Thread%1::通話層連接</source>
+        <translation>Thread%1::session connected</translation>
+    </message>
+    <message>
+        <source>Thread%1:通話層結束,錯誤=%2</source>
+        <translation>Thread%1:session closed, error=%2</translation>
+    </message>
+    <message>
+        <source>Thread%1:通話層結束</source>
+        <translation>Thread%1:session closed</translation>
+    </message>
+    <message>
+        <source>Thread%1:以%2名稱,嘗試連線%3...</source>
+        <translation>Thread%1:connecting to %3 as %2...</translation>
+    </message>
+    <message>
+        <source>結束連線</source>
+        <translation>Disconnecting</translation>
+    </message>
+    <message>
+        <source>Thread%1:要求%2完成,狀態碼%3</source>
+        <translation>Thread%1:request %2 done, status code %3</translation>
+    </message>
+    <message>
+        <source>Thread%1:上次反應%2</source>
+        <translation>Thread%1:last reply %2</translation>
+    </message>
+    <message>
+        <source>Thread:%1錯誤%2(%3)</source>
+        <translation>Thread:%1 error %2 (%3)</translation>
+    </message>
+    <message>
+        <source>Thread%1:目錄&quot;%2&quot;</source>
+        <translation>Thread%1:folder &quot;%2&quot;</translation>
+    </message>
+    <message>
+        <source>搜尋完成</source>
+        <translation>Search done</translation>
+    </message>
+    <message>
+        <source>Thread%1:檔案大小%2(BYTES)</source>
+        <translation>Thread%1:file size %2 (bytes)</translation>
+    </message>
+    <message>
+        <source>Thread1:不能作為本機檔名&quot;%1&quot;</source>
+        <translation>Thread1:cannot be a local file name &quot;%1&quot;</translation>
+    </message>
+    <message>
+        <source>Thread1:下載&quot;%1&quot;至&quot;%2&quot;</source>
+        <translation>Thread1:downloaded &quot;%1&quot; to &quot;%2&quot;</translation>
+    </message>
+</context>
+<context>
     <name>veltrano::ResultList</name>
     <message>
         <source>名稱</source>

@@ -9,4 +9,4 @@ cd "$(dirname "$0")/.."
 ts=${1:-i18n/veltrano_en.ts}
 lupdate=${LUPDATE:-$(command -v lupdate || echo /usr/lib/qt6/bin/lupdate)}
 "$lupdate" -silent -no-obsolete -locations none -source-language zh_TW -target-language en \
-    -I src src/window src/widgets -ts "$ts"
+    -I src src/window src/widgets src/transfer -ts "$ts"

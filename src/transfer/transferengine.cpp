@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include <QCoreApplication>
 #include <QDateTime>
 
 #include <fmt/format.h>
@@ -18,7 +19,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char *kPreviousJob = "之前的工作尚未完成";
+// The log's texts are translated in a context of their own: the translation tools cannot read
+// this class's header (an enumeration with a fixed underlying type stops their parser).
+constexpr const char *kPreviousJob = QT_TRANSLATE_NOOP("TransferEngine", "之前的工作尚未完成");
+
+QString num(int64_t value)
+{
+    return QString::number(value);
+}
+
+QString qs(const std::string &utf8)
+{
+    return QString::fromStdString(utf8);
+}
 
 double nowDateTime()
 {
@@ -116,13 +129,21 @@ void TransferEngine::hookClient(int slot)
     };
     client.OnSessionConnected = [this, slot](TCustomFtpCli &, int error) {
         log(LogColour::Error,
-                error ? fmt::format("Thread{}::通話層連接,錯誤={}", slot, error)
-                      : fmt::format("Thread{}::通話層連接", slot));
+                (error ? QCoreApplication::translate(
+                         "TransferEngine", "Thread%1::通話層連接,錯誤=%2")
+                                        .arg(num(slot), num(error))
+                       : QCoreApplication::translate("TransferEngine", "Thread%1::通話層連接")
+                                        .arg(slot))
+                        .toStdString());
     };
     client.OnSessionClosed = [this, slot](TCustomFtpCli &, int error) {
         log(LogColour::Progress,
-                error ? fmt::format("Thread{}:通話層結束,錯誤={}", slot, error)
-                      : fmt::format("Thread{}:通話層結束", slot));
+                (error ? QCoreApplication::translate(
+                         "TransferEngine", "Thread%1:通話層結束,錯誤=%2")
+                                        .arg(num(slot), num(error))
+                       : QCoreApplication::translate("TransferEngine", "Thread%1:通話層結束")
+                                        .arg(slot))
+                        .toStdString());
     };
     client.OnStateChange = [this](TCustomFtpCli &) {
         emit statusText(QString::number(int(DirFtpClient().State())));
@@ -158,7 +179,9 @@ void TransferEngine::ConnectSession(int slot, const std::string &host, const std
 {
     TFtpClient &client = *m_clients[slot];
     log(LogColour::Progress,
-            fmt::format("Thread{}:以{}名稱,嘗試連線{}...", slot, utf8(user), utf8(host)));
+            QCoreApplication::translate("TransferEngine", "Thread%1:以%2名稱,嘗試連線%3...")
+                    .arg(num(slot), qs(utf8(user)), qs(utf8(host)))
+                    .toStdString());
     client.HostName = host;
     client.Port = port;
     client.UserName = user;
@@ -178,7 +201,8 @@ void TransferEngine::ReconnectSessions(const std::string &host, const std::strin
 void TransferEngine::DropSessions()
 {
     for (int slot = 0; slot < 2; ++slot) {
-        logSlot(LogColour::Progress, slot, "結束連線");
+        logSlot(LogColour::Progress, slot,
+                QCoreApplication::translate("TransferEngine", "結束連線").toStdString());
         m_clients[slot]->Abort();
     }
     endInterruptedWork();
@@ -254,12 +278,19 @@ void TransferEngine::requestDone(int slot, TFtpRequest request, int error)
     if (actOnReply(slot, request))
         return;
     log(LogColour::Progress,
-            fmt::format("Thread{}:要求{}完成,狀態碼{}", slot, int(request), client.ReplyCode()));
-    log(LogColour::Progress, fmt::format("Thread{}:上次反應{}", slot, utf8(client.LastReply())));
+            QCoreApplication::translate("TransferEngine", "Thread%1:要求%2完成,狀態碼%3")
+                    .arg(num(slot), num(int(request)), num(client.ReplyCode()))
+                    .toStdString());
+    log(LogColour::Progress,
+            QCoreApplication::translate("TransferEngine", "Thread%1:上次反應%2")
+                    .arg(num(slot), qs(utf8(client.LastReply())))
+                    .toStdString());
     // The quote request counts every code from 500 up as failed; the server's 800 is its yes.
     const bool accepted = request == ftpQuoteAsync && client.ReplyCode() == 800;
     if (error != 0 && !accepted) {
-        m_lastError = fmt::format("Thread:{}錯誤{}({})", slot, error, utf8(client.ErrorMessage));
+        m_lastError = QCoreApplication::translate("TransferEngine", "Thread:%1錯誤%2(%3)")
+                              .arg(num(slot), num(error), qs(utf8(client.ErrorMessage)))
+                              .toStdString();
         log(LogColour::Error, m_lastError);
         emit statusText(QString::fromStdString(m_lastError));
     }
@@ -350,7 +381,10 @@ void TransferEngine::afterRequest(int slot, TFtpRequest request, int error)
         } else if (kind == rkDownload && slot == 1) {
             jobCwdDone(error);
         }
-        log(LogColour::Progress, fmt::format("Thread{}:目錄\"{}\"", slot, utf8(client.ReplyDir())));
+        log(LogColour::Progress,
+                QCoreApplication::translate("TransferEngine", "Thread%1:目錄\"%2\"")
+                        .arg(num(slot), qs(utf8(client.ReplyDir())))
+                        .toStdString());
         break;
     case ftpDirAsync:
     case ftpLsAsync:
@@ -373,7 +407,8 @@ void TransferEngine::afterRequest(int slot, TFtpRequest request, int error)
         if (kind == rkSearch && slot == 0) {
             m_searchRunning = false;
             client.DisplayFileFlag = false;
-            logSlot(LogColour::Progress, slot, "搜尋完成");
+            logSlot(LogColour::Progress, slot,
+                    QCoreApplication::translate("TransferEngine", "搜尋完成").toStdString());
             if (OnFindDone)
                 OnFindDone();
         } else if (kind == rkDownload && slot == 1) {
@@ -382,7 +417,9 @@ void TransferEngine::afterRequest(int slot, TFtpRequest request, int error)
         break;
     case ftpSizeAsync:
         log(LogColour::Progress,
-                fmt::format("Thread{}:檔案大小{}(BYTES)", slot, client.ReplySize()));
+                QCoreApplication::translate("TransferEngine", "Thread%1:檔案大小%2(BYTES)")
+                        .arg(num(slot), num(client.ReplySize()))
+                        .toStdString());
         break;
     default:
         break;
@@ -429,8 +466,10 @@ void TransferEngine::setOpenAfter(const std::string &localPath)
 void TransferEngine::beginJob()
 {
     if (QueueFtpClient().State() == ftpWaitingResponse) {
-        log(LogColour::Error, kPreviousJob);
-        throw Error(kPreviousJob);
+        const std::string text =
+                QCoreApplication::translate("TransferEngine", kPreviousJob).toStdString();
+        log(LogColour::Error, text);
+        throw Error(text);
     }
     m_kind[1] = rkDownload;
     m_continue = true;
@@ -497,7 +536,9 @@ bool TransferEngine::fetchEntry(
     localFolder = withSeparator(localFolder);
     const std::optional<std::string> name = localNameOf(remote, m_cp);
     if (!name) {
-        failEntry(fmt::format("Thread1:不能作為本機檔名\"{}\"", utf8(remote)));
+        failEntry(QCoreApplication::translate("TransferEngine", "Thread1:不能作為本機檔名\"%1\"")
+                          .arg(qs(utf8(remote)))
+                          .toStdString());
         return false;
     }
     if (!item.isDirectory())
@@ -645,7 +686,9 @@ void TransferEngine::fileDone(int error)
         ++DoneCount;
     showCounters();
     log(LogColour::Progress,
-            fmt::format("Thread1:下載\"{}\"至\"{}\"", utf8(m_currentRemote), m_currentLocal));
+            QCoreApplication::translate("TransferEngine", "Thread1:下載\"%1\"至\"%2\"")
+                    .arg(qs(utf8(m_currentRemote)), qs(m_currentLocal))
+                    .toStdString());
     takeNext();
 }
 
@@ -727,8 +770,10 @@ void TransferEngine::WorkTimerTimer()
         return;
     QueueRow &row = m_queue.rows[*next];
     if (QueueFtpClient().State() == ftpWaitingResponse) {
-        log(LogColour::Error, kPreviousJob);
-        throw Error(kPreviousJob);
+        const std::string text =
+                QCoreApplication::translate("TransferEngine", kPreviousJob).toStdString();
+        log(LogColour::Error, text);
+        throw Error(text);
     }
     m_rowRunning = true;
     TItemData item;

@@ -194,6 +194,10 @@ private slots:
             QVERIFY2(shown != QString::fromUtf8(word.data(), qsizetype(word.size())),
                     std::string(word).c_str());
         }
+        // The transfer window's log is translated in the transfer engine's own context.
+        QCOMPARE(QCoreApplication::translate("TransferEngine", "Thread%1:目錄\"%2\"")
+                         .arg(QString::number(0), QStringLiteral("/pub")),
+                QStringLiteral("Thread0:folder \"/pub\""));
     }
 
     // The command line makes the same choice: a string-table message in English under an
