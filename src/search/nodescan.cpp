@@ -323,20 +323,11 @@ void scanWith(const NodeScan &s, size_t idxBegin, size_t idxEnd, LstWindow &wind
               SkipState &skip, ScanCounts &counts, HitSink &sink, std::vector<DirCounts> *dirLog,
               Test test)
 {
-    const bool onlyFolderName = s.options & soOnlyFolderName;
-    const bool onlyShowFolder = s.options & soOnlyShowFolder;
-    const bool hitNum = s.options & soHitNum;
-    const bool hitNoFind = s.options & soHitNoFind;
-    const bool hitExclusive = s.options & soHitExclusive;
+    const auto [onlyFolderName, onlyShowFolder, hitNum, hitNoFind, hitExclusive] =
+            scanFlags(s.options);
     size_t hitCount = 0;
-    // Counted in a local: the caller's counts may share a cache line with another thread's.
     ScanCounts tally = counts;
-    struct WriteBack
-    {
-        ScanCounts &to;
-        const ScanCounts &from;
-        ~WriteBack() { to = from; }
-    } writeBack {counts, tally};
+    const TallyWriteBack writeBack{counts, tally};
 
     IdxCursor dirs(s.idx + idxBegin, idxEnd - idxBegin);
     DirRecord dir;

@@ -209,6 +209,27 @@ struct ScanCounts
     uint64_t files = 0;
     uint64_t folders = 0;
 };
+// The options a scan loop tests at every entry, unpacked once.
+struct ScanFlags
+{
+    bool onlyFolderName, onlyShowFolder, hitNum, hitNoFind, hitExclusive;
+};
+inline ScanFlags scanFlags(int32_t options)
+{
+    return {(options & soOnlyFolderName) != 0, (options & soOnlyShowFolder) != 0,
+            (options & soHitNum) != 0, (options & soHitNoFind) != 0,
+            (options & soHitExclusive) != 0};
+}
+
+// Copies a scan's local tally to the caller's counts however the scan ends: counted in a local,
+// since the caller's counts may share a cache line with another thread's.
+struct TallyWriteBack
+{
+    ScanCounts &to;
+    const ScanCounts &from;
+    ~TallyWriteBack() { to = from; }
+};
+
 struct DirCounts
 {
     uint64_t dirOffset = 0;

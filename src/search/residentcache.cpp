@@ -563,11 +563,8 @@ void scanColumns(const NodeScan &s, size_t idxBegin, size_t idxEnd, SkipState &s
         ScanCounts &counts, HitSink &sink, std::vector<DirCounts> *dirLog, Find find)
 {
     const ResidentPair &pair = *s.resident;
-    const bool onlyFolderName = s.options & soOnlyFolderName;
-    const bool onlyShowFolder = s.options & soOnlyShowFolder;
-    const bool hitNum = s.options & soHitNum;
-    const bool hitNoFind = s.options & soHitNoFind;
-    const bool hitExclusive = s.options & soHitExclusive;
+    const auto [onlyFolderName, onlyShowFolder, hitNum, hitNoFind, hitExclusive] =
+            scanFlags(s.options);
     const ResidentPair::Dir *const dirs = pair.dirs();
     size_t d = size_t(std::lower_bound(dirs, dirs + pair.dirCount(), idxBegin,
                               [](const ResidentPair::Dir &dir, size_t offset) {
@@ -576,12 +573,7 @@ void scanColumns(const NodeScan &s, size_t idxBegin, size_t idxEnd, SkipState &s
             - dirs);
     size_t hitCount = 0;
     ScanCounts tally = counts;
-    struct WriteBack
-    {
-        ScanCounts &to;
-        const ScanCounts &from;
-        ~WriteBack() { to = from; }
-    } writeBack{counts, tally};
+    const TallyWriteBack writeBack{counts, tally};
 
     for (; d < pair.dirCount() && dirs[d].idxOffset < idxEnd; ++d) {
         if (s.stop->load(std::memory_order_relaxed))
