@@ -208,15 +208,7 @@ void THintForm::ListCacheFolder(const QString &folder)
                     cut == std::string_view::npos ? path : path.substr(cut + 1));
             if (caption.empty())
                 continue;
-            const bool isFolder = entry.isDirectory();
-            const std::string ext =
-                    isFolder ? std::string() : std::string(dottedExtension(caption));
-            const std::string size = isFolder ? std::string() : std::to_string(entry.Size);
-            const std::string date = dateText(entry.Time).toStdString();
-            const std::string time = std::to_string(entry.Time);
-            const int image = isFolder ? kFolderImage : FileIconIndex(caption, m_images, m_extList);
-            const std::array<std::string_view, hcCount> cells = {caption, ext, size, date, time};
-            model->stage(image, cells);
+            stageRow(caption, entry.isDirectory(), entry.Size, entry.Time);
         }
         model->flush();
         m_list->setSortAscending(true);
@@ -228,6 +220,17 @@ void THintForm::ListCacheFolder(const QString &folder)
         return;
     }
     m_list->EndUpdate();
+}
+
+void THintForm::stageRow(const std::string &caption, bool isFolder, int64_t size, double time)
+{
+    const std::string ext = isFolder ? std::string() : std::string(dottedExtension(caption));
+    const std::string sizeText = isFolder ? std::string() : std::to_string(size);
+    const std::string date = dateText(time).toStdString();
+    const std::string timeText = std::to_string(time);
+    const int image = isFolder ? kFolderImage : FileIconIndex(caption, m_images, m_extList);
+    const std::array<std::string_view, hcCount> cells = {caption, ext, sizeText, date, timeText};
+    m_list->model()->stage(image, cells);
 }
 
 void THintForm::ListRemoteFolder(const QString &folder)
@@ -270,15 +273,7 @@ void THintForm::RemoteListDone()
             const std::string caption = cp.toUtf8(entry.name());
             if (caption.empty())
                 continue;
-            const bool isFolder = entry.isDirectory();
-            const std::string ext =
-                    isFolder ? std::string() : std::string(dottedExtension(caption));
-            const std::string size = isFolder ? std::string() : std::to_string(entry.Size >> 10);
-            const std::string date = dateText(entry.Time).toStdString();
-            const std::string time = std::to_string(entry.Time);
-            const int image = isFolder ? kFolderImage : FileIconIndex(caption, m_images, m_extList);
-            const std::array<std::string_view, hcCount> cells = {caption, ext, size, date, time};
-            model->stage(image, cells);
+            stageRow(caption, entry.isDirectory(), entry.Size >> 10, entry.Time);
         }
         model->flush();
         // By name: ".." first, then folders, then files.

@@ -82,6 +82,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // Stages one listed entry's row: its name, extension, size as shown, date and sort time.
+    void stageRow(const std::string &caption, bool isFolder, int64_t size, double time);
     void FormShow();
     void HintTimerTimer();
     void addDotDotRow();
