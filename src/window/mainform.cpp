@@ -603,9 +603,9 @@ int TMainForm::echo(const std::string &address)
     return m_ping->Ping();
 }
 
-bool TMainForm::checkNode(const std::string &resultKey, const QString &folder)
+std::optional<TNodeData> TMainForm::loadNodeOf(const std::string &nodeFolder,
+        const std::string &nodeName) const
 {
-    const auto [nodeFolder, nodeName] = splitResultKey(resultKey);
     const CodePage cp = CodePage::forCache(m_cacheRoot);
     TNodeData node;
     node.Folder = nodeFolder;
@@ -614,9 +614,18 @@ bool TMainForm::checkNode(const std::string &resultKey, const QString &folder)
     try {
         LoadNode(node, cp);
     } catch (const std::exception &) {
-        // The cache has changed since the search: the row leads nowhere, and says nothing.
-        return false;
+        return std::nullopt;
     }
+    return node;
+}
+
+bool TMainForm::checkNode(const std::string &resultKey, const QString &folder)
+{
+    const auto [nodeFolder, nodeName] = splitResultKey(resultKey);
+    const std::optional<TNodeData> loaded = loadNodeOf(nodeFolder, nodeName);
+    if (!loaded)
+        return false; // the cache has changed since the search: the row leads nowhere
+    const TNodeData &node = *loaded;
     if (node.AddrKind == kAddrKindPingable && node.has(nkIndexed) && echo(node.Address) == 0) {
         QApplication::restoreOverrideCursor();
         MsgBox(this, FmtResStr(kStrNoResponse, folder.toStdString()), mkError);
@@ -786,16 +795,7 @@ void TMainForm::PingTimerTimer()
     }
     if (chosen < 0)
         return;
-    const CodePage cp = CodePage::forCache(m_cacheRoot);
-    TNodeData node;
-    node.Folder = nodeFolder;
-    node.CacheName = cp.fromUtf8Lossy(nodeName);
-    node.Position = -1;
-    try {
-        LoadNode(node, cp);
-    } catch (const std::exception &) {
-        node = TNodeData{};
-    }
+    const TNodeData node = loadNodeOf(nodeFolder, nodeName).value_or(TNodeData{});
     int state = 2;
     if (node.AddrKind == kAddrKindPingable && node.has(nkIndexed))
         state = echo(std::to_string(AddrToNumber(node.Address))) != 0 ? 1 : 0;

@@ -2,12 +2,14 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <QMainWindow>
 #include <QPoint>
 #include <QTimer>
 
+#include "cache/myutils.h"
 #include "search/compare.h"
 #include "search/objsearch.h"
 #include "store/commoninfo.h"
@@ -162,6 +164,9 @@ private:
     // Asks the node of a result key whether it answers before its files are opened or dragged.
     // False (after message 50111 with `folder` for a silent computer) stops the action.
     bool checkNode(const std::string &resultKey, const QString &folder);
+    // The node a result row names, as the cache holds it now; none when it is gone.
+    std::optional<TNodeData> loadNodeOf(const std::string &nodeFolder,
+            const std::string &nodeName) const;
     int echo(const std::string &address);
     // Opens a data path (UNC, local or mapped) with the desktop's handler on a thread of its own.
     void openPath(const QString &path);
