@@ -67,8 +67,7 @@ Outcome search(const TCompInfos &conds, unsigned threads, ResidentCache *residen
 {
     const BenchCache &cache = benchCache();
     Outcome outcome;
-    TObjSearch worker(cacheFolder(cache.root), 0, 0, conds, CodePage("CP950"),
-                      [](const std::function<void()> &call) { call(); });
+    TObjSearch worker(cacheFolder(cache.root), 0, 0, conds, CodePage("CP950"), {});
     worker.ScanThreads = threads;
     worker.Resident = resident;
     worker.OnHit = [&outcome](TObjSearch &s) {

@@ -281,10 +281,7 @@ int runSearch(const SearchArgs &args)
     // are written; every one's time goes to standard error.
     const unsigned runs = std::max(1u, args.repeat);
     for (unsigned run = 1; run <= runs; ++run) {
-        TObjSearch search(startFolder, options.Options, options.MinHits, conds, *cp,
-                [](const std::function<void()> &call) {
-                    call();
-                });
+        TObjSearch search(startFolder, options.Options, options.MinHits, conds, *cp, {});
         search.ScanThreads = std::max(1u, args.threads);
         if (args.repeat > 0)
             search.Resident = &ResidentCache::processWide();

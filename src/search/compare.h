@@ -119,6 +119,8 @@ public:
         return m_singleContains && m_rows[0].text.candidates().usable() ? &m_rows[0].text.candidates()
                                                                         : nullptr;
     }
+    // With candidates(): the key, which tells whether it occurs at a given position.
+    const FoldMatcher &singleKey() const { return m_rows[0].text; }
 
 private:
     struct Row

@@ -112,48 +112,101 @@ findCandidateAvx2(const Probe &k, const unsigned char *from, const unsigned char
 }
 #endif
 
+// The collectors: the candidates of a run of 64 positions at a time, each then tested against
+// the key's first 16 bytes, written out without a branch on that test.
 #if !defined(__SSE2__)
-uint64_t candidateBlockBytewise(const Probe &k, const unsigned char *p)
+size_t collectBytewise(const Probe &k, const unsigned char *base, const unsigned char *from,
+                       const unsigned char *last, uint32_t *out)
 {
-    uint64_t mask = 0;
-    for (unsigned i = 0; i < 64; ++i)
-        if (candidateAt(k, p + i))
-            mask |= uint64_t(1) << i;
-    return mask;
+    size_t n = 0;
+    for (const unsigned char *p = from; p <= last; ++p) {
+        if (!candidateAt(k, p))
+            continue;
+        bool holds = true;
+        for (unsigned i = 0; i < 16; ++i)
+            holds = holds && (!(k.foldedMask >> i & 1) || (p[i] | k.foldBits[i]) == k.folded[i]);
+        out[n] = uint32_t(p - base);
+        n += holds ? 1 : 0;
+    }
+    return n;
 }
 #endif
 
 #if defined(__SSE2__)
-uint64_t candidateBlockSse2(const Probe &k, const unsigned char *p)
+inline bool holds16(const Probe &k, const unsigned char *p)
+{
+    const __m128i x = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)),
+                                   _mm_load_si128(reinterpret_cast<const __m128i *>(k.foldBits)));
+    const unsigned same = unsigned(_mm_movemask_epi8(
+            _mm_cmpeq_epi8(x, _mm_load_si128(reinterpret_cast<const __m128i *>(k.folded)))));
+    return (same & k.foldedMask) == k.foldedMask;
+}
+
+// Writes out the candidates of `mask` (bit i: p + i) that hold the key's first 16 bytes.
+inline size_t emitCandidates(const Probe &k, uint64_t mask, const unsigned char *p,
+                             const unsigned char *base, uint32_t *out)
+{
+    size_t n = 0;
+    for (; mask; mask &= mask - 1) {
+        const unsigned char *c = p + __builtin_ctzll(mask);
+        out[n] = uint32_t(c - base);
+        n += holds16(k, c) ? 1 : 0;
+    }
+    return n;
+}
+
+// The bits of the positions from p up to `last`.
+inline uint64_t upTo(const unsigned char *p, const unsigned char *last)
+{
+    return size_t(last - p) >= 63 ? ~uint64_t(0) : (uint64_t(2) << (last - p)) - 1;
+}
+
+size_t collectSse2(const Probe &k, const unsigned char *base, const unsigned char *from,
+                   const unsigned char *last, uint32_t *out)
 {
     const __m128i fold = _mm_set1_epi8(0x20);
     const __m128i first = _mm_set1_epi8(char(k.first));
     const __m128i middle = _mm_set1_epi8(char(k.middle));
-    const __m128i last = _mm_set1_epi8(char(k.last));
+    const __m128i final = _mm_set1_epi8(char(k.last));
     const auto folded = [&](const unsigned char *q, const __m128i &byte) {
         const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(q));
         return _mm_cmpeq_epi8(_mm_or_si128(x, fold), byte);
     };
-    uint64_t mask = 0;
-    for (unsigned i = 0; i < 64; i += 16) {
-        const unsigned char *q = p + i;
-        const __m128i both = _mm_and_si128(folded(q, first), folded(q + k.length - 1, last));
-        const unsigned bits = unsigned(_mm_movemask_epi8(_mm_and_si128(both, folded(q + k.middleAt, middle))));
-        mask |= uint64_t(bits) << i;
+    size_t n = 0;
+    for (const unsigned char *p = from; p <= last; p += 64) {
+        uint64_t mask = 0;
+        for (unsigned i = 0; i < 64; i += 16) {
+            const unsigned char *q = p + i;
+            const __m128i both = _mm_and_si128(folded(q, first), folded(q + k.length - 1, final));
+            mask |= uint64_t(unsigned(_mm_movemask_epi8(_mm_and_si128(both, folded(q + k.middleAt, middle)))))
+                    << i;
+        }
+        if (mask)
+            n += emitCandidates(k, mask & upTo(p, last), p, base, out + n);
     }
-    return mask;
+    return n;
 }
 #endif
 
 #if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target("avx2"))) uint64_t candidateBlockAvx2(const Probe &k, const unsigned char *p)
+__attribute__((target("avx2"))) size_t collectAvx2(const Probe &k, const unsigned char *base,
+                                                   const unsigned char *from,
+                                                   const unsigned char *last, uint32_t *out)
 {
     const __m256i first = _mm256_set1_epi8(char(k.first));
     const __m256i middle = _mm256_set1_epi8(char(k.middle));
-    const __m256i last = _mm256_set1_epi8(char(k.last));
-    const __m256i lo = candidates32(k, first, middle, last, p);
-    const __m256i hi = candidates32(k, first, middle, last, p + 32);
-    return uint64_t(uint32_t(_mm256_movemask_epi8(lo))) | (uint64_t(uint32_t(_mm256_movemask_epi8(hi))) << 32);
+    const __m256i final = _mm256_set1_epi8(char(k.last));
+    size_t n = 0;
+    for (const unsigned char *p = from; p <= last; p += 64) {
+        const __m256i lo = candidates32(k, first, middle, final, p);
+        const __m256i hi = candidates32(k, first, middle, final, p + 32);
+        if (_mm256_testz_si256(_mm256_or_si256(lo, hi), _mm256_or_si256(lo, hi)))
+            continue;
+        const uint64_t mask = uint64_t(uint32_t(_mm256_movemask_epi8(lo)))
+                              | (uint64_t(uint32_t(_mm256_movemask_epi8(hi))) << 32);
+        n += emitCandidates(k, mask & upTo(p, last), p, base, out + n);
+    }
+    return n;
 }
 #endif
 
@@ -231,20 +284,20 @@ KeyCandidates::KeyCandidates(std::string_view upperKey, bool mappable, const Cod
     for (size_t i = 0; i < std::min<size_t>(m, 16); ++i) {
         if (!usable(i))
             continue;
-        m_foldBits[i] = 0x20;
-        m_folded[i] = byteAt(i) | 0x20;
-        m_foldedMask |= 1u << i;
+        m_probe.foldBits[i] = 0x20;
+        m_probe.folded[i] = byteAt(i) | 0x20;
+        m_probe.foldedMask |= 1u << i;
     }
     m_find = bestFinder();
 #if defined(__x86_64__) && defined(__GNUC__)
     if (m_find == findCandidateAvx2)
-        m_block = candidateBlockAvx2;
+        m_collect = collectAvx2;
     else
 #endif
 #if defined(__SSE2__)
-        m_block = candidateBlockSse2;
+        m_collect = collectSse2;
 #else
-        m_block = candidateBlockBytewise;
+        m_collect = collectBytewise;
 #endif
 }
 

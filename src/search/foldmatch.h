@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,24 @@ constexpr size_t kFoldBlock = 16;
 inline unsigned lowBits(size_t count)
 {
     return count >= 32 ? ~0u : (1u << count) - 1;
+}
+// Whether the bytes [p, to) are all ASCII; 16 bytes must be readable from the last block's start.
+inline bool allAscii(const unsigned char *p, const unsigned char *to)
+{
+#if defined(__SSE2__)
+    for (; p < to; p += kFoldBlock) {
+        const unsigned high =
+                unsigned(_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p))));
+        if (high & lowBits(size_t(to - p)))
+            return false;
+    }
+    return true;
+#else
+    for (; p < to; ++p)
+        if (*p >= 0x80)
+            return false;
+    return true;
+#endif
 }
 } // namespace fold_detail
 
@@ -74,10 +93,15 @@ public:
     {
         return m_find(m_probe, from, end);
     }
-    // The candidates among the 64 positions from p, a bit each (bit i: p + i); the bytes up to
-    // p + 63 + keyLength() must be readable. For a scan that meets candidates often, which
-    // would otherwise set up the search anew after each one.
-    uint64_t block(const unsigned char *p) const { return m_block(m_probe, p); }
+    // The candidates in [from, last] whose first 16 bytes could also fold to the key's (see
+    // Probe), as offsets from `base`, in order; at most last - from + 1 of them. The bytes up to
+    // last + 63 + keyLength() must be readable. For a scan that meets candidates often, which
+    // would otherwise set the search up anew after each one.
+    size_t collect(const unsigned char *base, const unsigned char *from, const unsigned char *last,
+                   uint32_t *out) const
+    {
+        return m_collect(m_probe, base, from, last, out);
+    }
 
     // The bytes looked at, each with its 0x20 bit set: the key's first, one from its middle
     // (at middleAt), and its last.
@@ -88,6 +112,11 @@ public:
         unsigned char last = 0;
         size_t middleAt = 0;
         size_t length = 0;
+        // A finer test of a candidate: its bytes against the key's first 16, as far as those
+        // fold within their 0x20 bit.
+        alignas(16) unsigned char foldBits[16] = {}; // 0x20 where a byte is tested
+        alignas(16) unsigned char folded[16] = {}; // the key's bytes there, with that bit set
+        unsigned foldedMask = 0; // the bytes tested
     };
     using Finder = const unsigned char *(*)(const Probe &probe, const unsigned char *from,
                                             const unsigned char *end);
@@ -102,27 +131,11 @@ public:
     };
     static bool useSimd(Simd simd);
 
-#if defined(__SSE2__)
-    // Whether the bytes at p could fold to the key's first 16, as far as those fold within
-    // their 0x20 bit: a finer test of a candidate than the three bytes of the probe. 16 bytes
-    // must be readable at p.
-    bool holdsAt(const unsigned char *p) const
-    {
-        const __m128i x = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)),
-                _mm_load_si128(reinterpret_cast<const __m128i *>(m_foldBits)));
-        const unsigned same = unsigned(_mm_movemask_epi8(
-                _mm_cmpeq_epi8(x, _mm_load_si128(reinterpret_cast<const __m128i *>(m_folded)))));
-        return (same & m_foldedMask) == m_foldedMask;
-    }
-#endif
-
 private:
     Finder m_find = nullptr;
-    uint64_t (*m_block)(const Probe &probe, const unsigned char *p) = nullptr;
+    size_t (*m_collect)(const Probe &probe, const unsigned char *base, const unsigned char *from,
+                        const unsigned char *last, uint32_t *out) = nullptr;
     Probe m_probe;
-    alignas(16) unsigned char m_foldBits[16] = {}; // 0x20 where a byte is tested
-    alignas(16) unsigned char m_folded[16] = {}; // the key's bytes there, with that bit set
-    unsigned m_foldedMask = 0; // the bytes tested
 };
 
 class FoldMatcher
@@ -139,6 +152,11 @@ public:
     // The same for a name field not yet measured (its text ends at the first NUL): one pass
     // over the bytes finds the end, checks for bytes beyond ASCII and tests the candidates.
     bool containsInField(const unsigned char *p, size_t fieldLength, const unsigned char *limit) const;
+    // Whether the key occurs at `at`, a position of the name s[0, n) that the key's candidates
+    // name (KeyCandidates): 1 it does, 0 it does not (a later candidate may), -1 only a test of
+    // the whole name can tell (a UTF-8 name beyond ASCII, whose upper case ICU decides). 16
+    // bytes must be readable past the name and at s + at.
+    int occursAtCandidate(const unsigned char *s, size_t n, size_t at) const;
     // The upper-cased name equals the key.
     bool equals(const NameBytes &name) const;
     // Byte-wise order of the upper-cased name against the key: negative, zero or positive.
@@ -207,6 +225,29 @@ inline bool FoldMatcher::containsInField(const unsigned char *p, size_t fieldLen
     }
 #endif
     return containsMeasuring(p, fieldLength, limit);
+}
+
+inline int FoldMatcher::occursAtCandidate(const unsigned char *s, size_t n, size_t at) const
+{
+    if (!m_mappable || m_key.empty())
+        return 0;
+    if (!fold_detail::allAscii(s, s + n)) {
+        if (m_utf8)
+            return -1;
+        // A byte below 0x80 may be the second of a double-byte character: only the walk from
+        // the name's start tells where characters begin.
+        const auto &lead = m_cp.leadLengths();
+        size_t p = 0;
+        while (p < at)
+            p += lead[s[p]];
+        if (p != at)
+            return 0;
+    }
+#if defined(__SSE2__)
+    if (m_keyAscii)
+        return matchesAsciiAt(s, n, at) ? 1 : 0;
+#endif
+    return matchesAt(s, n, at) ? 1 : 0;
 }
 
 #if defined(__SSE2__)

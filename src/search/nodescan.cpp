@@ -88,6 +88,25 @@ constexpr size_t kLookahead = 64;
 
 } // namespace
 
+void HitSink::hitFields(ScanHit &found, const EntryFields &fields)
+{
+    // Where a record is put together when the sink gives no room. Its length is a 16-bit
+    // field: a name of 65535 bytes without its NUL is all of the field.
+    thread_local unsigned char t_record[kLstHeaderSize + 0xFFFF];
+    const size_t nameLength = std::min<size_t>(fields.nameLength + 1, 0xFFFF);
+    unsigned char *record = recordRoom(kLstHeaderSize + nameLength);
+    if (!record)
+        record = t_record;
+    writeU32le(record, fields.size);
+    writeU32le(record + 4, fields.attr);
+    writeDoubleLe(record + 8, fields.time);
+    writeU16le(record + 16, uint16_t(nameLength));
+    std::memcpy(record + kLstHeaderSize, fields.name, std::min(fields.nameLength, nameLength));
+    if (fields.nameLength < nameLength)
+        record[kLstHeaderSize + fields.nameLength] = 0;
+    hit(found, record, nameLength);
+}
+
 // soHitNoFind passes over the records whose path holds the hit's folder path. An empty path
 // holds nothing, and a match must start on a character boundary: a Big5 trail byte 0x5C is
 // no backslash.

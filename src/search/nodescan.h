@@ -191,11 +191,24 @@ struct SkipState
 // so that a receiver may flush what it holds. `entry` is the hit's .LST record with `nameLength`
 // bytes of name field, valid only during the call: a receiver that keeps hits keeps a copy and
 // notes where in ScanHit::entryCopy.
+// An entry's fields as the kept layout holds them.
+struct EntryFields
+{
+    uint32_t size = 0;
+    uint32_t attr = 0;
+    double time = 0;
+    const unsigned char *name = nullptr;
+    size_t nameLength = 0; // without the NUL; at most 0xFFFE
+};
+
 class HitSink
 {
 public:
     virtual ~HitSink() = default;
     virtual void hit(ScanHit &hit, const unsigned char *entry, size_t nameLength) = 0;
+    // A hit of an entry kept in columns, which has no record to point at: its fields and its
+    // name (without the NUL). By default the record is put together and handed to hit().
+    virtual void hitFields(ScanHit &hit, const EntryFields &fields);
     virtual void idle() {}
     // Where a scan that puts a hit's record together (the kept layout has no record to point
     // at) may write the `bytes` of the record it hands to hit() next; null: in a buffer of its

@@ -33,6 +33,11 @@ public:
         m_owner.deliverHit(m_scan, hit.dirOffset, entry, nameLength,
                            m_baseFiles + int64_t(hit.files), m_baseFolders + int64_t(hit.folders));
     }
+    void hitFields(ScanHit &hit, const EntryFields &fields) override
+    {
+        m_owner.deliverFields(m_scan, hit.dirOffset, fields, m_baseFiles + int64_t(hit.files),
+                              m_baseFolders + int64_t(hit.folders));
+    }
     void idle() override { m_owner.flushHits(false); }
 
 private:
@@ -50,8 +55,9 @@ TObjSearch::TObjSearch(std::string startFolder, int32_t options, int32_t minHits
     , m_conds(conds)
     , m_cp(std::move(cp))
     , m_synchronize(std::move(synchronize))
+    , m_inPlace(!m_synchronize)
 {
-    if (!m_synchronize)
+    if (m_inPlace)
         m_synchronize = [](const std::function<void()> &call) { call(); };
 }
 
@@ -284,6 +290,23 @@ void TObjSearch::noteProblem(const NodeRef &node, PairState state)
 void TObjSearch::deliverHit(const NodeScan &scan, uint64_t dirOffset, const unsigned char *entry,
                             size_t nameLength, int64_t files, int64_t folders)
 {
+    const unsigned char *p = entry;
+    // A name kept in columns is its text and one NUL (unless cut to the record's length field):
+    // its end need not be looked for, which at many hits was a call per hit.
+    const bool keptName =
+            scan.resident && nameLength != 0 && p[kLstHeaderSize + nameLength - 1] == 0;
+    const std::string_view name = keptName
+            ? std::string_view(reinterpret_cast<const char *>(p + kLstHeaderSize), nameLength - 1)
+            : readText(p + kLstHeaderSize, nameLength);
+    deliverFields(scan, dirOffset,
+                  EntryFields {readU32le(p), readU32le(p + 4), readDoubleLe(p + 8),
+                               reinterpret_cast<const unsigned char *>(name.data()), name.size()},
+                  files, folders);
+}
+
+void TObjSearch::deliverFields(const NodeScan &scan, uint64_t dirOffset, const EntryFields &fields,
+                               int64_t files, int64_t folders)
+{
     if (Terminated())
         return;
     m_fileCount = files;
@@ -299,15 +322,8 @@ void TObjSearch::deliverHit(const NodeScan &scan, uint64_t dirOffset, const unsi
         m_hitDirBuffer = scan.idx;
         m_dirPathInName = false;
     }
-    const unsigned char *p = entry;
-    // A name kept in columns is its text and one NUL (unless cut to the record's length field):
-    // its end need not be looked for, which at many hits was a call per hit.
-    const bool keptName =
-            scan.resident && nameLength != 0 && p[kLstHeaderSize + nameLength - 1] == 0;
-    const std::string_view name = keptName
-            ? std::string_view(reinterpret_cast<const char *>(p + kLstHeaderSize), nameLength - 1)
-            : readText(p + kLstHeaderSize, nameLength);
-    m_curItem.Time = readDoubleLe(p + 8);
+    const std::string_view name(reinterpret_cast<const char *>(fields.name), fields.nameLength);
+    m_curItem.Time = fields.time;
     if (m_options & soOnlyShowFolder) {
         // The folder is the hit: its path without the closing backslash.
         std::string_view path = m_hitDirPath;
@@ -317,8 +333,8 @@ void TObjSearch::deliverHit(const NodeScan &scan, uint64_t dirOffset, const unsi
         m_curItem.Attr = kAttrDirectory;
         setItemName(m_curItem, path, {}, m_cp);
     } else {
-        m_curItem.Size = readU32le(p);
-        m_curItem.Attr = readU32le(p + 4);
+        m_curItem.Size = fields.size;
+        m_curItem.Attr = fields.attr;
         // The directory's path stays in place from one hit of its run to the next; only a
         // name that would not fit whole needs the cut at a character's end.
         constexpr size_t room = sizeof m_curItem.Name - 1;
@@ -333,7 +349,9 @@ void TObjSearch::deliverHit(const NodeScan &scan, uint64_t dirOffset, const unsi
     }
 
     if (!OnHits) {
-        if (OnHit)
+        if (m_inPlace) // the call per hit is most of a hand-off's cost
+            m_hitCall();
+        else if (OnHit)
             m_synchronize(m_hitCall);
         return;
     }

@@ -25,8 +25,8 @@ namespace veltrano {
 //
 // Hand-offs. Every handler runs through the Synchronizer given to the constructor, and the
 // worker waits until it returns: the window passes a function that runs the call on the window
-// thread and blocks (QMetaObject::invokeMethod with Qt::BlockingQueuedConnection), the command
-// line one that runs it in place. While a handler runs, it may read CurItem, CurNodeName,
+// thread and blocks (QMetaObject::invokeMethod with Qt::BlockingQueuedConnection); none (an
+// empty one) runs them in place, as the command line and the server want. While a handler runs, it may read CurItem, CurNodeName,
 // CurNodePath, FileCount and FolderCount; at no other time. The order of the hand-offs is the
 // walk order, also when several threads scan:
 //   OnNode  once per node whose index pair was loaded, before its hits; the counters then hold
@@ -143,6 +143,8 @@ private:
     void searchNode(const NodeRef &node);
     void deliverHit(const NodeScan &scan, uint64_t dirOffset, const unsigned char *entry,
                     size_t nameLength, int64_t files, int64_t folders);
+    void deliverFields(const NodeScan &scan, uint64_t dirOffset, const EntryFields &fields,
+                       int64_t files, int64_t folders);
     void handOff(const TNotifyEvent &handler);
     void flushHits(bool force);
     void endHandOff();
@@ -153,6 +155,7 @@ private:
     TCompInfos m_conds;
     CodePage m_cp;
     Synchronizer m_synchronize;
+    bool m_inPlace; // no Synchronizer was given: handlers run on the worker's thread
     std::atomic<bool> m_stop {false};
     std::thread m_thread;
 

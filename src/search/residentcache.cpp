@@ -23,6 +23,9 @@ namespace {
 // Past its last name the layout keeps this many zero bytes: the matcher's block-wise loads
 // then stay on their fast path up to the last name (keys up to 48 bytes).
 constexpr size_t kNamesTail = 64;
+// Past the offset of the end of the last name, this many more that lie beyond every name: the
+// search for a candidate's entry compares offsets 16 at a time.
+constexpr size_t kOffsetsTail = 16;
 
 // What one entry of a folder can take of the list past the list's end: a record cut short
 // by the end of the file.
@@ -92,7 +95,7 @@ NodeScan ResidentPair::scan(const NodeScan &settings) const
 uint64_t ResidentPair::memoryBytes() const
 {
     return sizeof *this + m_idx.bytes() + m_lst.bytes() + m_dirs.bytes() + m_sizes.bytes()
-            + m_attrs.bytes() + m_times.bytes() + m_nameAt.bytes() + m_names.bytes();
+            + m_attrs.bytes() + m_folderBits.bytes() + m_times.bytes() + m_nameAt.bytes() + m_names.bytes();
 }
 
 void *mapBytes(size_t bytes, size_t &mapped, bool populate)
@@ -205,8 +208,9 @@ bool ResidentPair::layOut(int lstFd, uint64_t lstSize, uint64_t &readSize)
     m_dirs = HugeArray<Dir>(dirCount + 1, true);
     m_sizes = HugeArray<uint32_t>(maxEntries, true);
     m_attrs = HugeArray<uint32_t>(maxEntries, true);
+    m_folderBits = HugeArray<uint64_t>(maxEntries / 64 + 1, true);
     m_times = HugeArray<double>(maxEntries, true);
-    m_nameAt = HugeArray<uint32_t>(maxEntries + 1, true);
+    m_nameAt = HugeArray<uint32_t>(maxEntries + 1 + kOffsetsTail, true);
     m_names = HugeArray<unsigned char>(maxNames + kNamesTail, true);
 
     NodeScan source;
@@ -231,6 +235,7 @@ bool ResidentPair::layOut(int lstFd, uint64_t lstSize, uint64_t &readSize)
             }
             const uint32_t attr = readU32le(p + 4);
             laid.folders += (attr & kAttrDirectory) ? 1 : 0;
+            m_folderBits[e / 64] |= uint64_t((attr & kAttrDirectory) ? 1 : 0) << (e % 64);
             m_sizes[e] = readU32le(p);
             m_attrs[e] = attr;
             m_times[e] = readDoubleLe(p + 8);
@@ -245,6 +250,7 @@ bool ResidentPair::layOut(int lstFd, uint64_t lstSize, uint64_t &readSize)
             m_dirs = {};
             m_sizes = {};
             m_attrs = {};
+            m_folderBits = {};
             m_times = {};
             m_nameAt = {};
             m_names = {};
@@ -255,11 +261,13 @@ bool ResidentPair::layOut(int lstFd, uint64_t lstSize, uint64_t &readSize)
     m_dirs[d] = Dir{m_idx.size(), e, 0};
     m_dirs.shrink(d + 1);
     m_nameAt[e] = n;
+    std::fill_n(m_nameAt.data() + e + 1, kOffsetsTail, UINT32_MAX);
     std::memset(m_names.data() + n, 0, kNamesTail);
     m_sizes.shrink(e);
     m_attrs.shrink(e);
+    m_folderBits.shrink(e / 64 + 1);
     m_times.shrink(e);
-    m_nameAt.shrink(e + 1);
+    m_nameAt.shrink(e + 1 + kOffsetsTail);
     m_names.shrink(n + kNamesTail);
     readSize = lst.size();
     return true;
@@ -453,45 +461,71 @@ struct MatcherFind
     }
 };
 
-// One row, name contains: the key's candidate positions are looked for across the names of
-// all the range's entries at once, and only the names that hold one are tested.
+// The entry at or after e whose name holds the offset c, given that one does before the
+// range's end. The offsets are compared 16 at a time: the entries between two hits of a common
+// key are too few for a search by halves and too many for a step at a time, whose exits the
+// processor mostly guesses wrong.
+uint32_t entryHolding(const uint32_t *at, uint32_t e, uint64_t c)
+{
+#if defined(__SSE2__)
+    const __m128i bias = _mm_set1_epi32(INT32_MIN);
+    const __m128i key = _mm_xor_si128(_mm_set1_epi32(int32_t(uint32_t(c))), bias);
+    const auto after = [&](const uint32_t *q) {
+        return _mm_cmpgt_epi32(_mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(q)), bias), key);
+    };
+    while (true) {
+        const uint32_t *q = at + e + 1;
+        const __m128i low = _mm_packs_epi32(after(q), after(q + 4));
+        const __m128i high = _mm_packs_epi32(after(q + 8), after(q + 12));
+        // The names that start after c: the offsets rise, so these are the last of the 16.
+        const unsigned later = unsigned(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
+        if (later)
+            return e + uint32_t(__builtin_ctz(later));
+        e += 16;
+    }
+#else
+    return uint32_t(std::upper_bound(at + e + 1, at + UINT32_MAX, c) - at - 1);
+#endif
+}
+
+// One row, name contains: the key's candidate positions are collected across the names of many
+// entries at a time, and only the names that hold one are tested.
 struct CandidateFind
 {
+    // Name bytes whose candidates are collected at once.
+    static constexpr size_t kSlice = 4096;
+
     const ResidentPair &pair;
     const ConditionMatcher &matcher;
+    const FoldMatcher &key;
     const KeyCandidates &candidates;
-    const unsigned char *namesEnd; // of the range
-    // No candidate lies in [searchedFrom, candidate) (offsets into the names).
-    uint64_t searchedFrom = UINT64_MAX;
-    uint64_t candidate = 0;
-    // The candidates of the 64 positions from blockAt, a bit each: with many hits, the search
-    // goes on after each one from where it is, without being set up anew.
-    uint64_t blockAt = UINT64_MAX;
-    uint64_t blockMask = 0;
+    uint64_t namesEnd; // offset of the end of the range's last name
+    // The candidates collected before `collectedTo`, those from found[next] on not yet passed.
+    uint64_t collectedTo = 0;
+    size_t next = 0;
+    size_t count = 0;
+    std::unique_ptr<uint32_t[]> found = std::make_unique_for_overwrite<uint32_t[]>(kSlice);
 
-    // The first candidate at `from` or after, or a position past the range's last one.
-    uint64_t next(uint64_t from)
+    // The first candidate at `from` or after, or namesEnd when there is none.
+    uint64_t candidateFrom(uint64_t from)
     {
-        const unsigned char *names = pair.names();
-        const uint64_t end = uint64_t(namesEnd - names);
         const size_t keyLength = candidates.keyLength();
-        if (from >= blockAt && from - blockAt < 64) {
-            const uint64_t mask = blockMask & (~uint64_t(0) << (from - blockAt));
-            if (mask)
-                return blockAt + uint64_t(__builtin_ctzll(mask));
-            from = blockAt + 64;
+        while (true) {
+            while (next < count && found[next] < from)
+                ++next;
+            if (next < count)
+                return found[next];
+            // A key ends before its name's NUL, so it starts before the last NUL of the range
+            // by its length at least.
+            const uint64_t start = std::max(from, collectedTo);
+            if (namesEnd < keyLength + 1 || start > namesEnd - keyLength - 1)
+                return namesEnd;
+            const uint64_t last = std::min<uint64_t>(namesEnd - keyLength - 1, start + kSlice - 1);
+            const unsigned char *names = pair.names();
+            count = candidates.collect(names, names + start, names + last, found.get());
+            next = 0;
+            collectedTo = last + 1;
         }
-        if (from >= end)
-            return from;
-        // The finder runs ahead over the stretches without a candidate (most of the names, for
-        // a rare key) in a loop of its own; the block from the candidate it finds serves those
-        // that follow closely (a common key's).
-        const uint64_t found = uint64_t(candidates.find(names + from, namesEnd) - names);
-        if (found + 64 + keyLength <= end) {
-            blockAt = found;
-            blockMask = candidates.block(names + found);
-        }
-        return found;
     }
 
     uint32_t operator()(uint32_t e, uint32_t end, bool onlyFolders)
@@ -499,32 +533,28 @@ struct CandidateFind
         const uint32_t *at = pair.nameAt();
         const unsigned char *names = pair.names();
         const size_t keyLength = candidates.keyLength();
+        uint64_t from = at[e];
         while (e < end) {
-            if (at[e] < searchedFrom || candidate < at[e]) {
-                searchedFrom = at[e];
-                candidate = next(at[e]);
-            }
-            // Past the probe's three bytes, the others of the key thin out the candidates of a
-            // key whose parts are common (_demo in every _report): each costs a matcher's pass.
-            // The names are followed by enough zero bytes for the load.
-#if defined(__SSE2__)
-            while (candidate < at[end] && !candidates.holdsAt(names + candidate))
-                candidate = next(candidate + 1);
-#endif
+            const uint64_t candidate = candidateFrom(from);
             if (candidate >= at[end])
                 return end;
-            // The entry whose name holds the candidate: mostly one of the next few.
-            for (int step = 0; step < 8 && at[e + 1] <= candidate; ++step)
-                ++e;
-            if (at[e + 1] <= candidate)
-                e = uint32_t(std::upper_bound(at + e, at + end, candidate) - at - 1);
+            e = entryHolding(at, e, candidate);
             const uint32_t attr = pair.attrs()[e];
             // A key that would run into the NUL cannot start there, nor anywhere later in the name.
-            if ((!onlyFolders || isFolder(attr)) && candidate + keyLength < at[e + 1]
-                    && matcher.matches(names + at[e], at[e + 1] - at[e], pair.namesLimit(),
+            if ((!onlyFolders || isFolder(attr)) && candidate + keyLength < at[e + 1]) {
+                const int occurs =
+                        key.occursAtCandidate(names + at[e], at[e + 1] - at[e] - 1, candidate - at[e]);
+                if (occurs > 0)
+                    return e;
+                if (occurs == 0) {
+                    from = candidate + 1; // a later candidate of the name may still match
+                    continue;
+                }
+                if (matcher.matches(names + at[e], at[e + 1] - at[e], pair.namesLimit(),
                             pair.sizes()[e], attr, pair.times()[e]))
-                return e;
-            ++e;
+                    return e;
+            }
+            from = at[++e];
         }
         return end;
     }
@@ -554,9 +584,29 @@ struct ColumnFind
     }
 };
 
-// Where a hit's record is put together. Its length is a 16-bit field: a name of 65535 bytes
-// without its NUL is all of the field.
-thread_local unsigned char t_hitRecord[kLstHeaderSize + 0xFFFF];
+// The bits set in v (the baseline processor has no instruction for it).
+uint32_t bitCount(uint64_t v)
+{
+    v -= (v >> 1) & 0x5555555555555555ull;
+    v = (v & 0x3333333333333333ull) + ((v >> 2) & 0x3333333333333333ull);
+    v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return uint32_t((v * 0x0101010101010101ull) >> 56);
+}
+
+// The folders among the entries [from, to).
+uint32_t foldersIn(const uint64_t *bits, uint32_t from, uint32_t to)
+{
+    if (from >= to)
+        return 0;
+    const auto below = [](uint32_t i) { return i % 64 ? ~uint64_t(0) >> (64 - i % 64) : 0; };
+    uint32_t word = from / 64;
+    const uint32_t lastWord = (to - 1) / 64;
+    uint64_t bitsOf = bits[word] & ~below(from);
+    uint32_t count = 0;
+    for (; word < lastWord; bitsOf = bits[++word])
+        count += bitCount(bitsOf);
+    return count + bitCount(bitsOf & (to % 64 ? below(to) : ~uint64_t(0)));
+}
 
 template <typename Find>
 void scanColumns(const NodeScan &s, size_t idxBegin, size_t idxEnd, SkipState &skip,
@@ -595,22 +645,14 @@ void scanColumns(const NodeScan &s, size_t idxBegin, size_t idxEnd, SkipState &s
             ++hits;
             if (onlyShowFolder && hitNum && hits < s.minHits)
                 continue;
-            for (; counted <= e; ++counted)
-                countedFolders += isFolder(pair.attrs()[counted]) ? 1 : 0;
+            countedFolders += foldersIn(pair.folderBits(), counted, e + 1);
+            counted = e + 1;
             ScanHit hit{dirs[d].idxOffset, 0, tally.files + (counted - first - countedFolders),
                     tally.folders + countedFolders};
-            const uint32_t nameLength =
-                    std::min<uint32_t>(pair.nameAt()[e + 1] - pair.nameAt()[e], 0xFFFF);
-            // A hit is handed on as the record the list held: header, then its name and NUL.
-            unsigned char *record = sink.recordRoom(kLstHeaderSize + nameLength);
-            if (!record)
-                record = t_hitRecord;
-            writeU32le(record, pair.sizes()[e]);
-            writeU32le(record + 4, pair.attrs()[e]);
-            writeDoubleLe(record + 8, pair.times()[e]);
-            writeU16le(record + 16, uint16_t(nameLength));
-            std::memcpy(record + kLstHeaderSize, pair.names() + pair.nameAt()[e], nameLength);
-            sink.hit(hit, record, nameLength);
+            const uint32_t nameAt = pair.nameAt()[e];
+            sink.hitFields(hit, EntryFields{pair.sizes()[e], pair.attrs()[e], pair.times()[e],
+                                        pair.names() + nameAt,
+                                        std::min<size_t>(pair.nameAt()[e + 1] - nameAt - 1, 0xFFFF)});
             ++hitCount;
             if (hitNoFind) {
                 skip.skipping = true;
@@ -667,9 +709,9 @@ void scanResidentRange(const NodeScan &s, size_t idxBegin, size_t idxEnd, SkipSt
                                                return dir.idxOffset < offset;
                                            })
                 - dirs);
-        const unsigned char *namesEnd = pair.names() + pair.nameAt()[dirs[last].firstEntry];
         return scanColumns(s, idxBegin, idxEnd, skip, counts, sink, dirLog,
-                CandidateFind{pair, matcher, *candidates, namesEnd});
+                CandidateFind{pair, matcher, matcher.singleKey(), *candidates,
+                        pair.nameAt()[dirs[last].firstEntry]});
     }
     if (const std::optional<ConditionMatcher::NumberRow> row = matcher.singleNumberRow()) {
         if (row->field == cfSize)

@@ -107,6 +107,8 @@ public:
     const Dir *dirs() const { return m_dirs.data(); }
     const uint32_t *sizes() const { return m_sizes.data(); }
     const uint32_t *attrs() const { return m_attrs.data(); }
+    // A bit for each entry, set for a folder: bit i % 64 of word i / 64.
+    const uint64_t *folderBits() const { return m_folderBits.data(); }
     const double *times() const { return m_times.data(); }
     // Entry i's name is the text at names() + nameAt()[i], ending with a NUL just before
     // nameAt()[i + 1]. Past the last name, zero bytes that block-wise readers may load.
@@ -132,6 +134,7 @@ private:
     HugeArray<Dir> m_dirs;
     HugeArray<uint32_t> m_sizes;
     HugeArray<uint32_t> m_attrs;
+    HugeArray<uint64_t> m_folderBits;
     HugeArray<double> m_times;
     HugeArray<uint32_t> m_nameAt;
     HugeArray<unsigned char> m_names;

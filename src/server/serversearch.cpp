@@ -124,9 +124,7 @@ std::function<void()> startServerSearch(ServerCache &cache, const RemoteSearch &
         start += '/';
 
     auto worker = std::make_unique<TObjSearch>(start, search.options, search.minHits, search.conds,
-            *state->cacheCp, [](const std::function<void()> &call) {
-                call();
-            });
+            *state->cacheCp, TObjSearch::Synchronizer {});
     worker->ScanThreads = 1;
     // The index pairs stay in memory between searches, read again when the collector replaces
     // them; several searches share them.

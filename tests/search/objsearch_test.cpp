@@ -304,7 +304,9 @@ TEST_P(SearchReading, Big5TrailBytesAreNeitherLettersNorBackslashes)
     // 許 and 功 end in 0x5C, 告 in 'i'. A long folder path puts the cut of the 255-byte name
     // in the middle of a two-byte character.
     const std::string longDir = "\\\\PC\\s\\" + std::string(240, 'x') + "\\";
-    w.addDirectory("\\\\PC\\s\\", {fileEntry(b5("許功.doc"), 1), fileEntry(b5("告示.txt"), 2), fileEntry("a\\b.txt", 3)});
+    // 計 ends in 'p': "ort" after it is no "port", and a later one in the name still is.
+    w.addDirectory("\\\\PC\\s\\", {fileEntry(b5("許功.doc"), 1), fileEntry(b5("告示.txt"), 2), fileEntry("a\\b.txt", 3),
+                                 fileEntry(b5("計ort.txt"), 5), fileEntry(b5("計ort報port.doc"), 6)});
     w.addDirectory(longDir, {fileEntry(b5("報告許功蓋.doc"), 4)});
     w.write(root.folder(), "s", big5());
     writeNodeList(root.folder(), {makeNode("s", "s", indexedKind())});
@@ -312,6 +314,8 @@ TEST_P(SearchReading, Big5TrailBytesAreNeitherLettersNorBackslashes)
     EXPECT_EQ(hitNames(runSearch(root.folder(), nameContains("\\"), 0, 0)),
               std::vector<std::string> {"\\\\PC\\s\\a\\b.txt"});
     EXPECT_TRUE(hitNames(runSearch(root.folder(), nameContains("I"), 0, 0)).empty());
+    EXPECT_EQ(hitNames(runSearch(root.folder(), nameContains("port"), 0, 0)),
+              std::vector<std::string> {"\\\\PC\\s\\計ort報port.doc"});
     EXPECT_EQ(hitNames(runSearch(root.folder(), nameContains("功.DOC"), 0, 0)),
               std::vector<std::string> {"\\\\PC\\s\\許功.doc"});
 
