@@ -198,7 +198,8 @@ struct EntryFields
     uint32_t attr = 0;
     double time = 0;
     const unsigned char *name = nullptr;
-    size_t nameLength = 0; // without the NUL; at most 0xFFFE
+    size_t nameLength = 0; // without the NUL; at most 0xFFFF
+    uint32_t entry = 0; // its index in the kept pair
 };
 
 class HitSink
@@ -207,7 +208,7 @@ public:
     virtual ~HitSink() = default;
     virtual void hit(ScanHit &hit, const unsigned char *entry, size_t nameLength) = 0;
     // A hit of an entry kept in columns, which has no record to point at: its fields and its
-    // name (without the NUL). By default the record is put together and handed to hit().
+    // name. By default the record is put together and handed to hit().
     virtual void hitFields(ScanHit &hit, const EntryFields &fields);
     virtual void idle() {}
     // Where a scan that puts a hit's record together (the kept layout has no record to point

@@ -649,10 +649,7 @@ void scanColumns(const NodeScan &s, size_t idxBegin, size_t idxEnd, SkipState &s
             counted = e + 1;
             ScanHit hit{dirs[d].idxOffset, 0, tally.files + (counted - first - countedFolders),
                     tally.folders + countedFolders};
-            const uint32_t nameAt = pair.nameAt()[e];
-            sink.hitFields(hit, EntryFields{pair.sizes()[e], pair.attrs()[e], pair.times()[e],
-                                        pair.names() + nameAt,
-                                        std::min<size_t>(pair.nameAt()[e + 1] - nameAt - 1, 0xFFFF)});
+            sink.hitFields(hit, pair.fields(e));
             ++hitCount;
             if (hitNoFind) {
                 skip.skipping = true;

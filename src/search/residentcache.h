@@ -115,6 +115,12 @@ public:
     const uint32_t *nameAt() const { return m_nameAt.data(); }
     const unsigned char *names() const { return m_names.data(); }
     const unsigned char *namesLimit() const { return m_names.data() + m_names.size(); }
+    EntryFields fields(uint32_t e) const
+    {
+        const uint32_t at = m_nameAt[e];
+        return {m_sizes[e], m_attrs[e], m_times[e], m_names.data() + at,
+                std::min<size_t>(m_nameAt[e + 1] - at - 1, 0xFFFF), e};
+    }
     // The path of directory d, a view into the .IDX.
     std::string_view pathOf(size_t d) const;
 
