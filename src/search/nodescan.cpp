@@ -30,27 +30,42 @@ public:
     }
     void hit(ScanHit &hit, const unsigned char *entry, size_t nameLength) override
     {
-        if (m_room != kNoRoom && entry == m_result.entries.data() + m_room) {
-            hit.entryCopy = m_room; // written there by the scan
-        } else {
-            hit.entryCopy = m_result.entries.size();
-            unsigned char *copy = m_result.entries.append(kLstHeaderSize + nameLength);
-            std::memcpy(copy, entry, kLstHeaderSize + nameLength);
-        }
-        m_room = kNoRoom;
-        writeU16le(m_result.entries.data() + hit.entryCopy + 16, uint16_t(nameLength));
-        m_result.hits.push_back(hit);
+        const uint64_t at = m_result.entries.size();
+        unsigned char *copy = m_result.entries.append(kLstHeaderSize + nameLength);
+        std::memcpy(copy, entry, kLstHeaderSize + nameLength);
+        writeU16le(copy + 16, uint16_t(nameLength));
+        keep(hit, at);
     }
-    unsigned char *recordRoom(size_t bytes) override
+    // A kept entry's record is put together where it is kept. (Its length is a 16-bit field: a
+    // name of 65535 bytes without its NUL is all of the field.)
+    void hitFields(ScanHit &hit, const EntryFields &fields) override
     {
-        m_room = m_result.entries.size();
-        return m_result.entries.append(bytes);
+        const size_t nameLength = std::min<size_t>(fields.nameLength + 1, 0xFFFF);
+        const uint64_t at = m_result.entries.size();
+        unsigned char *record = m_result.entries.append(kLstHeaderSize + nameLength);
+        writeU32le(record, fields.size);
+        writeU32le(record + 4, fields.attr);
+        writeDoubleLe(record + 8, fields.time);
+        writeU16le(record + 16, uint16_t(nameLength));
+        std::memcpy(record + kLstHeaderSize, fields.name, std::min(fields.nameLength, nameLength));
+        if (fields.nameLength < nameLength)
+            record[kLstHeaderSize + fields.nameLength] = 0;
+        keep(hit, at);
     }
 
 private:
-    static constexpr uint64_t kNoRoom = UINT64_MAX;
+    // Field by field: the hit was just written that way, and a copy in wider loads waits for
+    // those stores to land.
+    void keep(const ScanHit &hit, uint64_t entryCopy)
+    {
+        ScanHit &kept = m_result.hits.emplace_back();
+        kept.dirOffset = hit.dirOffset;
+        kept.entryCopy = entryCopy;
+        kept.files = hit.files;
+        kept.folders = hit.folders;
+    }
+
     ChunkResult &m_result;
-    uint64_t m_room = kNoRoom;
 };
 
 // Reads [offset, offset + length) of the file; the bytes it got.
@@ -88,24 +103,6 @@ constexpr size_t kLookahead = 64;
 
 } // namespace
 
-void HitSink::hitFields(ScanHit &found, const EntryFields &fields)
-{
-    // Where a record is put together when the sink gives no room. Its length is a 16-bit
-    // field: a name of 65535 bytes without its NUL is all of the field.
-    thread_local unsigned char t_record[kLstHeaderSize + 0xFFFF];
-    const size_t nameLength = std::min<size_t>(fields.nameLength + 1, 0xFFFF);
-    unsigned char *record = recordRoom(kLstHeaderSize + nameLength);
-    if (!record)
-        record = t_record;
-    writeU32le(record, fields.size);
-    writeU32le(record + 4, fields.attr);
-    writeDoubleLe(record + 8, fields.time);
-    writeU16le(record + 16, uint16_t(nameLength));
-    std::memcpy(record + kLstHeaderSize, fields.name, std::min(fields.nameLength, nameLength));
-    if (fields.nameLength < nameLength)
-        record[kLstHeaderSize + fields.nameLength] = 0;
-    hit(found, record, nameLength);
-}
 
 // soHitNoFind passes over the records whose path holds the hit's folder path. An empty path
 // holds nothing, and a match must start on a character boundary: a Big5 trail byte 0x5C is

@@ -208,13 +208,9 @@ public:
     virtual ~HitSink() = default;
     virtual void hit(ScanHit &hit, const unsigned char *entry, size_t nameLength) = 0;
     // A hit of an entry kept in columns, which has no record to point at: its fields and its
-    // name. By default the record is put together and handed to hit().
-    virtual void hitFields(ScanHit &hit, const EntryFields &fields);
+    // name.
+    virtual void hitFields(ScanHit &hit, const EntryFields &fields) = 0;
     virtual void idle() {}
-    // Where a scan that puts a hit's record together (the kept layout has no record to point
-    // at) may write the `bytes` of the record it hands to hit() next; null: in a buffer of its
-    // own. A sink that keeps hits gives room in its store, so the record is written once.
-    virtual unsigned char *recordRoom(size_t) { return nullptr; }
 };
 
 // Counts of a scanned range, and (when `logDirs`) the counts after each scanned directory.
