@@ -231,7 +231,8 @@ inline int FoldMatcher::occursAtCandidate(const unsigned char *s, size_t n, size
 {
     if (!m_mappable || m_key.empty())
         return 0;
-    if (!fold_detail::allAscii(s, s + n)) {
+    // Outside UTF-8 only the bytes before the candidate can make it the second of a character.
+    if (!fold_detail::allAscii(s, m_utf8 ? s + n : s + at)) {
         if (m_utf8)
             return -1;
         // A byte below 0x80 may be the second of a double-byte character: only the walk from

@@ -349,10 +349,12 @@ void TObjSearch::deliverFields(const NodeScan &scan, uint64_t dirOffset, const E
     }
 
     if (!OnHits) {
-        if (m_inPlace) // the call per hit is most of a hand-off's cost
-            m_hitCall();
-        else if (OnHit)
+        if (m_inPlace) { // the calls per hit are most of a hand-off's cost
+            if (OnHit)
+                OnHit(*this);
+        } else if (OnHit) {
             m_synchronize(m_hitCall);
+        }
         return;
     }
     if (m_batch.empty())
