@@ -103,7 +103,6 @@ constexpr size_t kLookahead = 64;
 
 } // namespace
 
-
 // soHitNoFind passes over the records whose path holds the hit's folder path. An empty path
 // holds nothing, and a match must start on a character boundary: a Big5 trail byte 0x5C is
 // no backslash.

@@ -42,7 +42,6 @@ public:
         m_size += n;
         return at;
     }
-    unsigned char *data() { return m_data.get(); }
     const unsigned char *data() const { return m_data.get(); }
     size_t size() const { return m_size; }
     size_t capacity() const { return m_capacity; }
@@ -187,10 +186,6 @@ struct SkipState
     std::string_view skipPath;
 };
 
-// Receives the hits of a scan in walk order; `idle` is called before every directory record,
-// so that a receiver may flush what it holds. `entry` is the hit's .LST record with `nameLength`
-// bytes of name field, valid only during the call: a receiver that keeps hits keeps a copy and
-// notes where in ScanHit::entryCopy.
 // An entry's fields as the kept layout holds them.
 struct EntryFields
 {
@@ -199,9 +194,12 @@ struct EntryFields
     double time = 0;
     const unsigned char *name = nullptr;
     size_t nameLength = 0; // without the NUL; at most 0xFFFF
-    uint32_t entry = 0; // its index in the kept pair
 };
 
+// Receives the hits of a scan in walk order; `idle` is called before every directory record,
+// so that a receiver may flush what it holds. `entry` is the hit's .LST record with `nameLength`
+// bytes of name field, valid only during the call: a receiver that keeps hits keeps a copy and
+// notes where in ScanHit::entryCopy.
 class HitSink
 {
 public:

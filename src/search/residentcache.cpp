@@ -484,7 +484,9 @@ uint32_t entryHolding(const uint32_t *at, uint32_t e, uint64_t c)
         e += 16;
     }
 #else
-    return uint32_t(std::upper_bound(at + e + 1, at + UINT32_MAX, c) - at - 1);
+    while (at[e + 1] <= c)
+        ++e;
+    return e;
 #endif
 }
 
