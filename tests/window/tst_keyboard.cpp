@@ -13,6 +13,7 @@
 #include <QTest>
 #include <QTreeView>
 
+#include "mainformtest.h"
 #include "modaldriver.h"
 #include "support/cachefixture.h"
 #include "support/tempdir.h"
@@ -59,16 +60,10 @@ QString accessibleName(QWidget *widget)
 
 } // namespace
 
-class TestKeyboard : public QObject
+class TestKeyboard : public test::MainFormTest
 {
     Q_OBJECT
 
-    test::TempDir m_home;
-    std::string m_folder;
-    std::vector<MsgBoxRequest> m_boxes;
-    TSetupInfo m_setup;
-    TCommonInfo m_common;
-    std::unique_ptr<TMainForm> m_form;
 
     TEnhListModel *results() const { return m_form->resultList()->model(); }
     QWidget *focused() const { return QApplication::focusWidget(); }
@@ -101,20 +96,14 @@ class TestKeyboard : public QObject
 private slots:
     void initTestCase()
     {
-        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((m_home.path() / "config").string()));
-        m_folder = m_home.folder();
+        takeOverHome();
         writeFixture(m_folder);
-        setMsgBoxPresenter([this](const MsgBoxRequest &request) {
-            m_boxes.push_back(request);
-            return kIdOk;
-        });
     }
 
     void init()
     {
         m_boxes.clear();
-        DefaultSetupInfo(m_setup, SetupEnvironment{CodePage("CP950"), m_folder, m_folder});
-        DefaultCommonInfo(m_common, 0);
+        defaultRecords();
         m_form = std::make_unique<TMainForm>(m_setup, m_common, m_folder);
         m_form->setEcho([](const std::string &) {
             return 1;

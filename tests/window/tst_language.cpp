@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include "cache/cachewriter.h"
+#include "mainformtest.h"
 #include "modaldriver.h"
 #include "res/uilanguage.h"
 #include "search/compare.h"
@@ -31,16 +32,10 @@ using namespace veltrano;
 
 // The window speaks the user's language: English under an English locale, Traditional Chinese,
 // the program's own, under any other. What files and the search server read stays Chinese.
-class TestLanguage : public QObject
+class TestLanguage : public test::MainFormTest
 {
     Q_OBJECT
 
-    test::TempDir m_home;
-    std::string m_folder;
-    std::vector<MsgBoxRequest> m_boxes;
-    TSetupInfo m_setup;
-    TCommonInfo m_common;
-    std::unique_ptr<TMainForm> m_form;
 
     // The start-up's choice, from the locale alone.
     void chooseFromLocale(const QByteArray &lang)
@@ -54,9 +49,7 @@ class TestLanguage : public QObject
     }
     void makeForm()
     {
-        const SetupEnvironment environment{CodePage("CP950"), m_folder, m_folder};
-        DefaultSetupInfo(m_setup, environment);
-        DefaultCommonInfo(m_common, 0);
+        defaultRecords();
         m_form = std::make_unique<TMainForm>(m_setup, m_common, m_folder);
         m_form->FormCreate();
         m_form->show();
@@ -73,18 +66,13 @@ class TestLanguage : public QObject
 private slots:
     void initTestCase()
     {
-        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((m_home.path() / "config").string()));
-        m_folder = m_home.folder();
+        takeOverHome();
         std::filesystem::create_directories(m_folder + "Cache/");
         writeCodePageMarker(m_folder + "Cache/", "UTF-8");
         IndexPairWriter pc1;
         pc1.addDirectory("\\\\PC1\\share\\", {test::fileEntry("report.doc", 4096, 37000.5)});
         pc1.write(m_folder + "Cache/", "PC1", CodePage("UTF-8"));
         writeNodeList(m_folder + "Cache/", {test::makeNode("PC1", "PC1", test::indexedKind())});
-        setMsgBoxPresenter([this](const MsgBoxRequest &request) {
-            m_boxes.push_back(request);
-            return kIdOk;
-        });
     }
 
     void cleanup()

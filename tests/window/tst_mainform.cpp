@@ -14,6 +14,7 @@
 
 #include "res/strtable.h"
 #include "search/objsearch.h"
+#include "mainformtest.h"
 #include "support/cachefixture.h"
 #include "support/tempdir.h"
 #include "util/codepage.h"
@@ -122,17 +123,11 @@ void choose(QComboBox *box, int index)
 
 } // namespace
 
-class TestMainForm : public QObject
+class TestMainForm : public test::MainFormTest
 {
     Q_OBJECT
 
-    test::TempDir m_home;
-    std::string m_folder;
-    std::vector<MsgBoxRequest> m_boxes;
     int m_answer = kIdYes;
-    TSetupInfo m_setup;
-    TCommonInfo m_common;
-    std::unique_ptr<TMainForm> m_form;
 
     // Types the key and presses Enter in the key box, as a user starts a search.
     void search(const QString &key)
@@ -168,22 +163,17 @@ class TestMainForm : public QObject
 private slots:
     void initTestCase()
     {
-        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((m_home.path() / "config").string()));
-        m_folder = m_home.folder();
-        writeFixtureCache(m_folder + "Cache/");
-        setMsgBoxPresenter([this](const MsgBoxRequest &request) {
-            m_boxes.push_back(request);
+        takeOverHome([this](const MsgBoxRequest &request) {
             return request.kind == mkQuestion ? m_answer : kIdOk;
         });
+        writeFixtureCache(m_folder + "Cache/");
     }
 
     void init()
     {
         m_boxes.clear();
         m_answer = kIdYes;
-        const SetupEnvironment environment{CodePage("CP950"), m_folder, m_folder};
-        DefaultSetupInfo(m_setup, environment);
-        DefaultCommonInfo(m_common, 0);
+        defaultRecords();
         makeForm();
     }
 

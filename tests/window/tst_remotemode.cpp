@@ -25,6 +25,7 @@
 
 #include "cache/collector.h"
 #include "cache/synthcache.h"
+#include "mainformtest.h"
 #include "modaldriver.h"
 #include "server/serverprocess.h"
 #include "support/tempdir.h"
@@ -89,20 +90,14 @@ void shoot(QWidget *window, const char *name)
 
 } // namespace
 
-class TestRemoteMode : public QObject
+class TestRemoteMode : public test::MainFormTest
 {
     Q_OBJECT
 
-    test::TempDir m_home;
-    std::string m_folder;
     fs::path m_downloads;
     fs::path m_share;
-    TSetupInfo m_setup;
-    TCommonInfo m_common;
-    std::unique_ptr<TMainForm> m_form;
     std::unique_ptr<test::ServerProcess> m_docs; // the collected share, served
     std::unique_ptr<test::ServerProcess> m_many; // a large synthetic cache
-    std::vector<MsgBoxRequest> m_boxes;
     std::mutex m_mutex;
     std::vector<QUrl> m_opened;
     bool m_dropOnQueue = true;
@@ -174,8 +169,9 @@ class TestRemoteMode : public QObject
 private slots:
     void initTestCase()
     {
-        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((m_home.path() / "config").string()));
-        m_folder = m_home.folder();
+        takeOverHome([](const MsgBoxRequest &request) {
+            return request.kind == mkQuestion ? kIdYes : kIdOk;
+        });
         m_downloads = m_home.path() / "downloads";
         fs::create_directories(m_downloads);
         m_share = m_home.path() / "docs";
@@ -213,10 +209,6 @@ private slots:
                 "#!/bin/sh\nprintf '%s' \"$1\" > \"$(dirname \"$0\")/viewed\"\n");
         fs::permissions(m_home.path() / "sorvath", fs::perms::owner_all);
 
-        setMsgBoxPresenter([this](const MsgBoxRequest &request) {
-            m_boxes.push_back(request);
-            return request.kind == mkQuestion ? kIdYes : kIdOk;
-        });
         setShellOpen([this](const QUrl &url) {
             std::lock_guard lock(m_mutex);
             m_opened.push_back(url);
@@ -237,9 +229,7 @@ private slots:
             return drop.isAccepted() ? drop.dropAction() : Qt::IgnoreAction;
         });
 
-        DefaultSetupInfo(
-                m_setup, SetupEnvironment{CodePage("CP950"), m_folder, m_downloads.string() + "/"});
-        DefaultCommonInfo(m_common, 0);
+        defaultRecords(m_downloads.string() + "/");
         m_form = std::make_unique<TMainForm>(m_setup, m_common, m_folder);
         m_form->FormCreate();
         m_form->show();

@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QTreeView>
 
+#include "mainformtest.h"
 #include "modaldriver.h"
 #include "net/ping.h"
 #include "search/resultsave.h"
@@ -101,16 +102,10 @@ QPoint rowCenter(TEnhListView *list, int row)
 
 } // namespace
 
-class TestResultActions : public QObject
+class TestResultActions : public test::MainFormTest
 {
     Q_OBJECT
 
-    test::TempDir m_home;
-    std::string m_folder;
-    std::vector<MsgBoxRequest> m_boxes;
-    TSetupInfo m_setup;
-    TCommonInfo m_common;
-    std::unique_ptr<TMainForm> m_form;
     std::mutex m_mutex;
     std::vector<QUrl> m_opened;
     std::vector<std::string> m_echoes;
@@ -177,16 +172,11 @@ class TestResultActions : public QObject
 private slots:
     void initTestCase()
     {
-        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((m_home.path() / "config").string()));
-        m_folder = m_home.folder();
+        takeOverHome();
         writeCache(m_folder + "Cache/");
         std::filesystem::create_directories(m_home.path() / "mnt");
         test::writeFile(m_home.path() / "SHARES.MAP",
                 "\\\\PC3\\pub=" + (m_home.path() / "mnt").string() + "\n");
-        setMsgBoxPresenter([this](const MsgBoxRequest &request) {
-            m_boxes.push_back(request);
-            return kIdOk;
-        });
         setShellOpen([this](const QUrl &url) {
             std::lock_guard lock(m_mutex);
             m_opened.push_back(url);
@@ -208,8 +198,7 @@ private slots:
         m_echoes.clear();
         m_drags.clear();
         m_answers = {{"10.1.1.1", 1}, {kPc1, 1}};
-        DefaultSetupInfo(m_setup, SetupEnvironment{CodePage("CP950"), m_folder, m_folder});
-        DefaultCommonInfo(m_common, 0);
+        defaultRecords();
         m_setup.ClearBeforeFind = 1;
         m_form = std::make_unique<TMainForm>(m_setup, m_common, m_folder);
         m_form->setScanThreads(1);
