@@ -223,10 +223,11 @@ bool ResidentPair::layOut(int lstFd, uint64_t lstSize, uint64_t &readSize)
     size_t d = 0;
     uint32_t e = 0;
     uint32_t n = 0;
+    uint32_t folders = 0;
     IdxCursor dirs(m_idx.data(), m_idx.size());
     DirRecord dir;
     for (size_t at = 0; d < dirCount && dirs.next(dir); at = dirs.position()) {
-        Dir laid{at, e, 0};
+        Dir laid{at, e, 0, n, folders};
         walkEntries(lst, dir, [&](const unsigned char *p, std::string_view name, size_t record) {
             consumed += record;
             if (consumed > bound || e == maxEntries || n + name.size() + 1 > maxNames) {
@@ -257,8 +258,9 @@ bool ResidentPair::layOut(int lstFd, uint64_t lstSize, uint64_t &readSize)
             return false;
         }
         m_dirs[d++] = laid;
+        folders += laid.folders;
     }
-    m_dirs[d] = Dir{m_idx.size(), e, 0};
+    m_dirs[d] = Dir{m_idx.size(), e, 0, n, folders};
     m_dirs.shrink(d + 1);
     m_nameAt[e] = n;
     std::fill_n(m_nameAt.data() + e + 1, kOffsetsTail, UINT32_MAX);
@@ -530,6 +532,29 @@ struct CandidateFind
         }
     }
 
+    // The first directory from d on whose names hold a candidate, or dEnd.
+    size_t dirWithCandidate(const ResidentPair::Dir *dirs, size_t d, size_t dEnd)
+    {
+        const uint64_t c = candidateFrom(dirs[d].nameStart);
+        if (c < dirs[d + 1].nameStart)
+            return d;
+        if (c >= dirs[dEnd].nameStart)
+            return dEnd;
+        // The directory that holds c is the last whose names start at or before it: found by
+        // strides that double from d, then by halves (a rare key's next candidate is often
+        // thousands of directories on).
+        size_t low = d + 1; // dirs[low].nameStart <= c < dirs[high].nameStart
+        size_t step = 1;
+        for (; low + step < dEnd && dirs[low + step].nameStart <= c; step *= 2)
+            low += step;
+        size_t high = std::min(low + step, dEnd);
+        while (high - low > 1) {
+            const size_t middle = low + (high - low) / 2;
+            (dirs[middle].nameStart <= c ? low : high) = middle;
+        }
+        return low;
+    }
+
     uint32_t operator()(uint32_t e, uint32_t end, bool onlyFolders)
     {
         const uint32_t *at = pair.nameAt();
@@ -610,6 +635,26 @@ uint32_t foldersIn(const uint64_t *bits, uint32_t from, uint32_t to)
     return count + bitCount(bitsOf & (to % 64 ? below(to) : ~uint64_t(0)));
 }
 
+// The directories whose records lie in [idxBegin, idxEnd).
+struct DirRange
+{
+    size_t begin;
+    size_t end;
+};
+
+DirRange dirRange(const ResidentPair &pair, size_t idxBegin, size_t idxEnd)
+{
+    const ResidentPair::Dir *const dirs = pair.dirs();
+    const auto from = [&](size_t offset) {
+        return size_t(std::lower_bound(dirs, dirs + pair.dirCount(), offset,
+                              [](const ResidentPair::Dir &dir, size_t at) {
+                                  return dir.idxOffset < at;
+                              })
+                - dirs);
+    };
+    return {from(idxBegin), from(idxEnd)};
+}
+
 template <typename Find>
 void scanColumns(const NodeScan &s, size_t idxBegin, size_t idxEnd, SkipState &skip,
         ScanCounts &counts, HitSink &sink, std::vector<DirCounts> *dirLog, Find find)
@@ -618,16 +663,13 @@ void scanColumns(const NodeScan &s, size_t idxBegin, size_t idxEnd, SkipState &s
     const auto [onlyFolderName, onlyShowFolder, hitNum, hitNoFind, hitExclusive] =
             scanFlags(s.options);
     const ResidentPair::Dir *const dirs = pair.dirs();
-    size_t d = size_t(std::lower_bound(dirs, dirs + pair.dirCount(), idxBegin,
-                              [](const ResidentPair::Dir &dir, size_t offset) {
-                                  return dir.idxOffset < offset;
-                              })
-            - dirs);
+    const DirRange range = dirRange(pair, idxBegin, idxEnd);
+    size_t d = range.begin;
     size_t hitCount = 0;
     ScanCounts tally = counts;
     const TallyWriteBack writeBack{counts, tally};
 
-    for (; d < pair.dirCount() && dirs[d].idxOffset < idxEnd; ++d) {
+    for (; d < range.end; ++d) {
         if (s.stop->load(std::memory_order_relaxed))
             return;
         sink.idle();
@@ -635,6 +677,19 @@ void scanColumns(const NodeScan &s, size_t idxBegin, size_t idxEnd, SkipState &s
             if (underSkipPath(pair.pathOf(d), skip.skipPath, *s.cp))
                 continue;
             skip.skipping = false;
+        }
+        if constexpr (requires { find.dirWithCandidate(dirs, d, range.end); }) {
+            if (!dirLog) {
+                // The directories passed over hold no hit: only their counts are taken, and
+                // nothing of theirs is read.
+                const size_t next = find.dirWithCandidate(dirs, d, range.end);
+                const uint32_t folders = dirs[next].foldersBefore - dirs[d].foldersBefore;
+                tally.files += dirs[next].firstEntry - dirs[d].firstEntry - folders;
+                tally.folders += folders;
+                d = next;
+                if (d == range.end)
+                    break;
+            }
         }
         const uint32_t first = dirs[d].firstEntry;
         const uint32_t end = dirs[d + 1].firstEntry;
@@ -702,15 +757,10 @@ void scanResidentRange(const NodeScan &s, size_t idxBegin, size_t idxEnd, SkipSt
     const ConditionMatcher &matcher = *s.matcher;
     if (const KeyCandidates *candidates = matcher.candidates()) {
         // The candidates are looked for up to the end of the range's last name.
-        const ResidentPair::Dir *const dirs = pair.dirs();
-        const size_t last = size_t(std::lower_bound(dirs, dirs + pair.dirCount(), idxEnd,
-                                           [](const ResidentPair::Dir &dir, size_t offset) {
-                                               return dir.idxOffset < offset;
-                                           })
-                - dirs);
+        const size_t last = dirRange(pair, idxBegin, idxEnd).end;
         return scanColumns(s, idxBegin, idxEnd, skip, counts, sink, dirLog,
                 CandidateFind{pair, matcher, matcher.singleKey(), *candidates,
-                        pair.nameAt()[dirs[last].firstEntry]});
+                        pair.dirs()[last].nameStart});
     }
     if (const std::optional<ConditionMatcher::NumberRow> row = matcher.singleNumberRow()) {
         if (row->field == cfSize)

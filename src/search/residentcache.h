@@ -92,6 +92,8 @@ public:
         uint64_t idxOffset = 0; // the directory record in the .IDX
         uint32_t firstEntry = 0;
         uint32_t folders = 0; // of its entries
+        uint32_t nameStart = 0; // where its first entry's name is in names()
+        uint32_t foldersBefore = 0; // of the entries of the directories before it
     };
 
     PairState state() const { return m_state; }
@@ -103,7 +105,8 @@ public:
     uint64_t memoryBytes() const;
 
     size_t dirCount() const { return m_dirs.size() - 1; }
-    // The directory records; one more at the end, whose firstEntry is the number of entries.
+    // The directory records; one more at the end, whose firstEntry is the number of entries
+    // and whose nameStart is the end of the last name.
     const Dir *dirs() const { return m_dirs.data(); }
     const uint32_t *sizes() const { return m_sizes.data(); }
     const uint32_t *attrs() const { return m_attrs.data(); }
