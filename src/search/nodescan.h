@@ -238,6 +238,14 @@ struct TallyWriteBack
     ~TallyWriteBack() { to = from; }
 };
 
+// A node to scan: the cache folder that holds its index pair and its cache name (code-page
+// bytes).
+struct NodeRef
+{
+    std::string folder;
+    std::string cacheName;
+};
+
 struct DirCounts
 {
     uint64_t dirOffset = 0;

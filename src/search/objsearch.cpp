@@ -153,9 +153,13 @@ void TObjSearch::execute()
         // still searched, then the error is reported.
         std::vector<NodeRef> nodes;
         std::exception_ptr walkError;
+        const uint64_t epoch = Resident ? Resident->beginSearch() : 0;
+        const bool known = Resident && Resident->knownWalk(m_startFolder, nodes);
         try {
             std::vector<FolderId> ancestors;
-            collectNodes(m_startFolder, ancestors, nodes);
+            m_walkWatched = Resident != nullptr;
+            if (!known)
+                collectNodes(m_startFolder, ancestors, nodes);
         } catch (...) {
             walkError = std::current_exception();
         }
@@ -179,8 +183,11 @@ void TObjSearch::execute()
         }
         if (walkError && !Terminated())
             std::rethrow_exception(walkError);
-        if (Resident && !walkError && !Terminated())
-            Resident->retainUnder(m_startFolder, nodes, m_cp);
+        if (Resident && !known && !walkError && !Terminated()) {
+            Resident->retainUnder(m_startFolder, nodes);
+            if (m_walkWatched)
+                Resident->rememberWalk(m_startFolder, nodes, epoch);
+        }
     } catch (const std::exception &e) {
         m_error = *e.what() ? e.what() : "The search ended with an error";
     } catch (...) {
@@ -213,6 +220,9 @@ void TObjSearch::collectNodes(const std::string &folder, std::vector<FolderId> &
         entered = true;
     }
 
+    // Watched before it is read, so that no change after the reading goes unreported.
+    if (Resident && !Resident->watchFolder(folder))
+        m_walkWatched = false;
     TNodeList nodes;
     ReadNodeList(folder, nodes, false, m_cp);
     for (const TNodeData &node : nodes)

@@ -162,6 +162,7 @@ private:
     std::optional<ConditionMatcher> m_matcher;
     PairBuffers m_pair;
     std::shared_ptr<const ResidentPair> m_resident; // the node being scanned, when kept
+    bool m_walkWatched = false; // every folder of the walk is watched for changes
     LstWindow m_window; // the worker's own, when it scans alone
     const unsigned char *m_hitDirBuffer = nullptr;
     uint64_t m_hitDirOffset = 0;

@@ -15,14 +15,6 @@
 
 namespace veltrano {
 
-// A node to scan: the cache folder that holds its index pair and its cache name (code-page
-// bytes).
-struct NodeRef
-{
-    std::string folder;
-    std::string cacheName;
-};
-
 // Scans a sequence of nodes on the calling thread plus helper threads. Every node is cut into
 // chunks of directory records, and the chunks of all nodes form one queue that the threads
 // work through in walk order; a thread that finds no chunk left opens the next node (reads its

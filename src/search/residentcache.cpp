@@ -327,35 +327,58 @@ ReadFile readWhole(const std::filesystem::path &path, uint64_t limit)
 
 } // namespace
 
+// The key of a node's entry: its folder first, so that the entries below a folder are found
+// by their beginning.
+std::string entryKey(const std::string &folder, std::string_view cacheName)
+{
+    std::string key = folder;
+    key += '\0';
+    key += cacheName;
+    return key;
+}
+
 ResidentCache::Lookup ResidentCache::get(
         const std::string &folder, std::string_view cacheName, const CodePage &cp)
 {
-    const std::filesystem::path idxPath = cacheFilePath(folder, cacheName, ".IDX", cp);
-    const std::filesystem::path lstPath = cacheFilePath(folder, cacheName, ".LST", cp);
+    const std::string key = entryKey(folder, cacheName);
     std::shared_ptr<Entry> entry;
     {
         std::lock_guard lock(m_mutex);
-        std::shared_ptr<Entry> &slot = m_entries[idxPath.string()];
+        std::shared_ptr<Entry> &slot = m_entries[key];
         if (!slot)
             slot = std::make_shared<Entry>();
         entry = slot;
     }
     const auto forget = [&] {
         std::lock_guard lock(m_mutex);
-        const auto it = m_entries.find(idxPath.string());
+        const auto it = m_entries.find(key);
         if (it != m_entries.end() && it->second == entry)
             m_entries.erase(it);
     };
 
     std::lock_guard hold(entry->mutex);
+    // Taken before the files are looked at: a change reported meanwhile makes the next search
+    // look again.
+    const uint64_t epoch = m_watch.epoch();
+    if (entry->pair && entry->checkedEpoch == epoch)
+        return Lookup{entry->pair->state(), entry->pair};
+    const uint64_t checkedEpoch = m_watch.watched(folder) ? epoch : 0;
+
+    const std::filesystem::path idxPath = cacheFilePath(folder, cacheName, ".IDX", cp);
+    const std::filesystem::path lstPath = cacheFilePath(folder, cacheName, ".LST", cp);
     struct stat idxNow
     { };
     struct stat lstNow
     { };
-    if (entry->pair && !idxPath.empty() && ::stat(idxPath.c_str(), &idxNow) == 0
-            && ::stat(lstPath.c_str(), &lstNow) == 0 && stampOf<Stamp>(idxNow) == entry->idx
-            && stampOf<Stamp>(lstNow) == entry->lst)
-        return Lookup{entry->pair->state(), entry->pair};
+    if (entry->pair) {
+        m_checks.fetch_add(1, std::memory_order_relaxed);
+        if (!idxPath.empty() && ::stat(idxPath.c_str(), &idxNow) == 0
+                && ::stat(lstPath.c_str(), &lstNow) == 0 && stampOf<Stamp>(idxNow) == entry->idx
+                && stampOf<Stamp>(lstNow) == entry->lst) {
+            entry->checkedEpoch = checkedEpoch;
+            return Lookup{entry->pair->state(), entry->pair};
+        }
+    }
 
     // Let go of the old pair before the new one is read: searches still holding it keep it.
     entry->pair.reset();
@@ -390,19 +413,41 @@ ResidentCache::Lookup ResidentCache::get(
     }
     entry->idx = stampOf<Stamp>(idx.st);
     entry->lst = stampOf<Stamp>(lstStat);
+    entry->checkedEpoch = checkedEpoch;
     return Lookup{entry->pair->state(), entry->pair};
 }
 
-void ResidentCache::retainUnder(
-        const std::string &folder, const std::vector<NodeRef> &nodes, const CodePage &cp)
+void ResidentCache::retainUnder(const std::string &folder, const std::vector<NodeRef> &nodes)
 {
     std::unordered_set<std::string> kept;
     for (const NodeRef &node : nodes)
-        kept.insert(cacheFilePath(node.folder, node.cacheName, ".IDX", cp).string());
+        kept.insert(entryKey(node.folder, node.cacheName));
     std::lock_guard lock(m_mutex);
     std::erase_if(m_entries, [&](const auto &item) {
         return item.first.starts_with(folder) && !kept.contains(item.first);
     });
+}
+
+bool ResidentCache::knownWalk(const std::string &folder, std::vector<NodeRef> &nodes) const
+{
+    const uint64_t epoch = m_watch.epoch();
+    std::lock_guard lock(m_mutex);
+    const auto it = m_walks.find(folder);
+    if (it == m_walks.end() || it->second.epoch != epoch)
+        return false;
+    nodes = it->second.nodes;
+    return true;
+}
+
+void ResidentCache::rememberWalk(
+        const std::string &folder, const std::vector<NodeRef> &nodes, uint64_t epoch)
+{
+    // A walk during which something changed is of no use, and neither are the walks before.
+    const uint64_t now = m_watch.epoch();
+    std::lock_guard lock(m_mutex);
+    std::erase_if(m_walks, [&](const auto &item) { return item.second.epoch != now; });
+    if (epoch == now)
+        m_walks[folder] = Walk{epoch, nodes};
 }
 
 ResidentCache::Usage ResidentCache::usage() const
@@ -423,13 +468,16 @@ ResidentCache::Usage ResidentCache::usage() const
         usage.fileBytes += entry->pair->fileBytes();
     }
     usage.loads = m_loads.load();
+    usage.checks = m_checks.load();
     return usage;
 }
 
 void ResidentCache::clear()
 {
+    m_watch.reset();
     std::lock_guard lock(m_mutex);
     m_entries.clear();
+    m_walks.clear();
 }
 
 namespace {

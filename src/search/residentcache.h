@@ -10,11 +10,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "search/cachewatch.h"
 #include "search/nodescan.h"
 
 namespace veltrano {
 
-struct NodeRef;
 
 // Index pairs kept in memory between searches, for the processes that live long (the window,
 // the search server). A search that reads every pair from the system's file cache spends about
@@ -163,14 +163,27 @@ public:
         std::shared_ptr<const ResidentPair> pair;
     };
     // The pair of the node as its files are now. Thread-safe; a pair being loaded by one search
-    // is waited for by another that wants it, not loaded twice.
+    // is waited for by another that wants it, not loaded twice. A pair whose folder has not
+    // changed (as the system reported at beginSearch) since its files were looked at is given
+    // without looking at them again.
     Lookup get(const std::string &folder, std::string_view cacheName, const CodePage &cp);
+
+    // A search starts: the changes the system reported since the last one are taken in. The
+    // epoch to give rememberWalk.
+    uint64_t beginSearch() { return m_watch.refresh(); }
+    // Before a walk reads a folder's node list: false when changes there would go unseen, and
+    // then the walk is not to be remembered.
+    bool watchFolder(const std::string &folder) { return m_watch.watch(folder); }
+    // The nodes of the last walk from `folder` remembered, when no folder it read has changed
+    // since; false otherwise.
+    bool knownWalk(const std::string &folder, std::vector<NodeRef> &nodes) const;
+    // A whole walk from `folder` that began in `epoch`, every folder of it watched.
+    void rememberWalk(const std::string &folder, const std::vector<NodeRef> &nodes, uint64_t epoch);
 
     // Lets go of the pairs kept for nodes below `folder` (a cache folder) other than `nodes`:
     // after a whole walk from there, the nodes that are no longer in the cache or no longer
     // searched. (A node list that drops a share would otherwise keep its pair for good.)
-    void retainUnder(
-            const std::string &folder, const std::vector<NodeRef> &nodes, const CodePage &cp);
+    void retainUnder(const std::string &folder, const std::vector<NodeRef> &nodes);
 
     struct Usage
     {
@@ -178,6 +191,7 @@ public:
         uint64_t memoryBytes = 0;
         uint64_t fileBytes = 0;
         uint64_t loads = 0; // pairs read from their files since the start
+        uint64_t checks = 0; // times a kept pair's files were looked at again
     };
     Usage usage() const;
     void clear();
@@ -197,12 +211,21 @@ private:
         std::mutex mutex;
         Stamp idx;
         Stamp lst;
+        uint64_t checkedEpoch = 0; // when its files were looked at, if its folder was watched
         std::shared_ptr<const ResidentPair> pair;
+    };
+    struct Walk
+    {
+        uint64_t epoch = 0;
+        std::vector<NodeRef> nodes;
     };
 
     mutable std::mutex m_mutex;
-    std::unordered_map<std::string, std::shared_ptr<Entry>> m_entries; // by .IDX path
+    std::unordered_map<std::string, std::shared_ptr<Entry>> m_entries; // by entryKey
+    std::unordered_map<std::string, Walk> m_walks; // by the folder walked from
     std::atomic<uint64_t> m_loads{0};
+    std::atomic<uint64_t> m_checks{0};
+    CacheWatch m_watch;
 };
 
 // The scan of directory records [idxBegin, idxEnd) of a pair kept in columns; the same walk,

@@ -62,8 +62,9 @@ void setTime(const fs::path &file, const struct stat &like)
 
 } // namespace
 
-// A pair is read once and kept while its files stay; any change the collector can make to them
-// is seen by the next search, even one that leaves size and time as they were.
+// A pair is read once and kept while its files stay, and an unchanged cache is not even looked
+// at again; any change the collector can make to it is seen by the next search, even one that
+// leaves size and time as they were, or one deep in a container's folder.
 TEST(ResidentCache, AReplacedPairIsSeenByTheNextSearchAndAnUnchangedOneIsNotReadAgain)
 {
     struct Case
@@ -71,6 +72,7 @@ TEST(ResidentCache, AReplacedPairIsSeenByTheNextSearchAndAnUnchangedOneIsNotRead
         const char *what;
         std::function<void(const TempDir &root, const TempDir &spare)> replace;
         std::vector<std::string> after;
+        size_t pairsAfter = 1;
     };
     const std::string s = "\\\\PC\\s\\";
     const std::vector<Case> cases = {
@@ -95,24 +97,32 @@ TEST(ResidentCache, AReplacedPairIsSeenByTheNextSearchAndAnUnchangedOneIsNotRead
                     [](const TempDir &root, const TempDir &) {
                         fs::remove(root.path() / "s.LST");
                     },
-                    {}},
+                    {}, 0},
             {"node taken out of the node list",
                     [](const TempDir &root, const TempDir &) {
                         writeNodeList(root.folder(), {});
                     },
-                    {}},
+                    {}, 0},
+            {"node added in a container's folder",
+                    [](const TempDir &root, const TempDir &) {
+                        writePair(root.folder() + "box/", {"box-a"});
+                    },
+                    {s + "old-a", s + "old-b", s + "box-a"}, 2},
     };
     for (const Case &c : cases) {
         TempDir root;
         TempDir spare;
         ResidentCache kept;
         writePair(root.folder(), {"old-a", "old-b"});
+        writeNodeList(root.folder(), {makeNode("s", "s", indexedKind()), makeNode("box", "box", containerKind(), 0)});
+        fs::create_directory(root.path() / "box");
         EXPECT_EQ(search(kept, root.folder(), "-"), (std::vector<std::string>{s + "old-a", s + "old-b"}));
         EXPECT_EQ(search(kept, root.folder(), "a", 2), std::vector<std::string>{s + "old-a"});
         EXPECT_EQ(kept.usage().loads, 1u) << c.what;
+        EXPECT_EQ(kept.usage().checks, 0u) << c.what;
         c.replace(root, spare);
         EXPECT_EQ(search(kept, root.folder(), "-"), c.after) << c.what;
-        EXPECT_EQ(kept.usage().pairs, c.after.empty() ? 0u : 1u) << c.what;
+        EXPECT_EQ(kept.usage().pairs, c.pairsAfter) << c.what;
     }
 }
 
