@@ -16,6 +16,7 @@
 #include "cache/myutils.h"
 #include "search/residentcache.h"
 #include "util/bytereader.h"
+#include "util/shortcopy.h"
 
 namespace veltrano {
 namespace {
@@ -32,7 +33,7 @@ public:
     {
         const uint64_t at = m_result.entries.size();
         unsigned char *copy = m_result.entries.append(kLstHeaderSize + nameLength);
-        std::memcpy(copy, entry, kLstHeaderSize + nameLength);
+        copyShort(copy, entry, kLstHeaderSize + nameLength);
         writeU16le(copy + 16, uint16_t(nameLength));
         keep(hit, at);
     }
@@ -47,7 +48,7 @@ public:
         writeU32le(record + 4, fields.attr);
         writeDoubleLe(record + 8, fields.time);
         writeU16le(record + 16, uint16_t(nameLength));
-        std::memcpy(record + kLstHeaderSize, fields.name, std::min(fields.nameLength, nameLength));
+        copyShort(record + kLstHeaderSize, fields.name, std::min(fields.nameLength, nameLength));
         if (fields.nameLength < nameLength)
             record[kLstHeaderSize + fields.nameLength] = 0;
         keep(hit, at);
@@ -93,9 +94,6 @@ int reopen(int fd)
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
     return ::open(self.c_str(), O_RDONLY | O_CLOEXEC);
 }
-
-// At most this many chunks per node (a few megabytes of results and bounds).
-constexpr uint64_t kMaxChunks = 65536;
 
 // Bytes past an entry's name field that the window keeps present, so that the matcher's
 // block-wise loads can stay on their fast path (keys up to 48 bytes).
@@ -505,11 +503,17 @@ void scanChunk(const NodeScan &scan, const ScanChunk &chunk, LstWindow &window, 
     result.entries.clear();
     result.dirs.clear();
     VectorSink sink(result);
+    const bool logDirs = (scan.options & soHitNoFind) != 0;
+    scanChunkInto(scan, chunk, window, result.endSkip, result.counts, sink,
+                  logDirs ? &result.dirs : nullptr);
+}
+
+void scanChunkInto(const NodeScan &scan, const ScanChunk &chunk, LstWindow &window, SkipState &skip,
+                   ScanCounts &counts, HitSink &sink, std::vector<DirCounts> *dirLog)
+{
     // Past its end, a chunk needs only the look-ahead of its last entries.
     window.attach(scan, chunk.lstEnd == UINT64_MAX ? UINT64_MAX : chunk.lstEnd + 4096);
-    const bool logDirs = (scan.options & soHitNoFind) != 0;
-    scanRange(scan, chunk.idxBegin, chunk.idxEnd, window, result.endSkip, result.counts, sink,
-              logDirs ? &result.dirs : nullptr);
+    scanRange(scan, chunk.idxBegin, chunk.idxEnd, window, skip, counts, sink, dirLog);
 }
 
 ChunkMerge mergeChunk(const NodeScan &scan, const ScanChunk &chunk, const ChunkResult &result,

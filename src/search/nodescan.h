@@ -268,6 +268,8 @@ struct ScanChunk
     // that reading for its last entries does not copy much of the next chunk's.
     uint64_t lstEnd = UINT64_MAX;
 };
+// At most this many chunks per node (a few megabytes of results and bounds).
+constexpr uint64_t kMaxChunks = 65536;
 // Cuts the .IDX into chunks of about `entriesPerChunk` entries each, at record boundaries.
 std::vector<ScanChunk> splitIntoChunks(const unsigned char *idx, size_t idxSize,
                                        uint64_t entriesPerChunk);
@@ -289,6 +291,9 @@ struct alignas(64) ChunkResult
 
 // Scans one chunk into `result` (cleared first), as if no skipping were under way at its start.
 void scanChunk(const NodeScan &scan, const ScanChunk &chunk, LstWindow &window, ChunkResult &result);
+// Scans one chunk through `window` into `sink`, continuing from `skip` and `counts`.
+void scanChunkInto(const NodeScan &scan, const ScanChunk &chunk, LstWindow &window, SkipState &skip,
+                   ScanCounts &counts, HitSink &sink, std::vector<DirCounts> *dirLog = nullptr);
 
 // Joins a chunk's result to the state of the walk before it: with the incoming skipping
 // state, the leading records that the true walk passes over are dropped from the result

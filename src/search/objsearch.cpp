@@ -7,6 +7,7 @@
 
 #include "cache/myutils.h"
 #include "util/bytereader.h"
+#include "util/shortcopy.h"
 
 namespace veltrano {
 namespace {
@@ -127,6 +128,17 @@ public:
         }
         m_owner.m_fileCount = files + int64_t(result.counts.files - merge.dropped.files);
         m_owner.m_folderCount = folders + int64_t(result.counts.folders - merge.dropped.folders);
+        m_owner.flushHits(false);
+    }
+    void scanInPlace(size_t, const NodeScan &scan, const ScanChunk &chunk, LstWindow &window) override
+    {
+        DirectSink sink(m_owner, scan);
+        const int64_t baseFiles = m_owner.m_fileCount;
+        const int64_t baseFolders = m_owner.m_folderCount;
+        ScanCounts counts;
+        scanChunkInto(scan, chunk, window, m_skip, counts, sink);
+        m_owner.m_fileCount = baseFiles + int64_t(counts.files);
+        m_owner.m_folderCount = baseFolders + int64_t(counts.folders);
         m_owner.flushHits(false);
     }
     void finished(size_t) override { m_owner.flushHits(true); }
@@ -350,7 +362,7 @@ void TObjSearch::deliverFields(const NodeScan &scan, uint64_t dirOffset, const E
         constexpr size_t room = sizeof m_curItem.Name - 1;
         const size_t whole = m_hitDirPath.size() + name.size();
         if (m_dirPathInName && whole <= room) {
-            std::memcpy(m_curItem.Name + m_hitDirPath.size(), name.data(), name.size());
+            copyShort(m_curItem.Name + m_hitDirPath.size(), name.data(), name.size());
             m_curItem.Name[whole] = '\0';
         } else {
             setItemName(m_curItem, m_hitDirPath, name, m_cp);

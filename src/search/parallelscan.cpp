@@ -103,16 +103,25 @@ ParallelScanner::~ParallelScanner()
 
 bool ParallelScanner::claim(Task &task)
 {
+    if (claimOpening(task))
+        return true;
     if (!m_running || m_failure || stopped())
         return false;
-    // The oldest open node's chunks first: the calling thread hands them over in that order.
-    for (size_t node = m_delivering; node < m_nextToOpen; ++node) {
+    // The last chunk nobody has taken: as far as possible from the calling thread's.
+    for (size_t node = m_nextToOpen; node-- > m_delivering;) {
         Slot &slot = slotOf(node);
-        if (slot.state == SlotState::Ready && slot.nextChunk < slot.chunks.size()) {
-            task = Task {&slot, slot.nextChunk++};
+        if (slot.state == SlotState::Ready && slot.nextChunk < slot.backChunk) {
+            task = Task {&slot, --slot.backChunk};
             return true;
         }
     }
+    return false;
+}
+
+bool ParallelScanner::claimOpening(Task &task)
+{
+    if (!m_running || m_failure || stopped())
+        return false;
     const std::vector<NodeRef> &nodes = *m_job->nodes;
     if (m_nextToOpen < nodes.size() && m_nextToOpen < m_delivering + m_inFlight) {
         Slot &slot = slotOf(m_nextToOpen);
@@ -144,13 +153,16 @@ void ParallelScanner::openNode(Slot &slot)
         // are made larger, or handing them between the threads would take longer than the scan.
         const uint64_t chunkEntries =
                 std::max<uint64_t>(m_job->chunkEntries, 1) * (slot.resident ? kKeptChunkFactor : 1);
-        slot.chunks = splitIntoChunks(slot.scan.idx, slot.scan.idxSize, chunkEntries);
+        slot.chunks = slot.resident && slot.resident->columns()
+                ? slot.resident->chunks(chunkEntries)
+                : splitIntoChunks(slot.scan.idx, slot.scan.idxSize, chunkEntries);
         // The results keep their room from node to node: a run holds at most the hits of its
         // largest nodes, a fraction of their entry lists.
         if (slot.results.size() < slot.chunks.size())
             slot.results.resize(slot.chunks.size());
         slot.finished.assign(slot.chunks.size(), 0);
         slot.nextChunk = 0;
+        slot.backChunk = slot.chunks.size();
     }
     std::lock_guard lock(m_mutex);
     slot.state = ok ? SlotState::Ready : SlotState::Failed;
@@ -183,8 +195,10 @@ bool ParallelScanner::awaitHelping(std::unique_lock<std::mutex> &lock, Ready rea
     while (!ready()) {
         if (m_failure || stopped())
             return false;
+        // Only nodes to open: a chunk taken here would keep the one awaited from being handed
+        // over until it is done.
         Task task;
-        if (claim(task)) {
+        if (claimOpening(task)) {
             lock.unlock();
             perform(task, 0);
             lock.lock();
@@ -231,6 +245,12 @@ void ParallelScanner::run(const Job &job, ScanReceiver &receiver)
                 receiver.opened(node, slot.scan);
                 for (size_t i = 0; i < slot.chunks.size(); ++i) {
                     lock.lock();
+                    if (slot.nextChunk == i && i < slot.backChunk) {
+                        ++slot.nextChunk;
+                        lock.unlock();
+                        receiver.scanInPlace(node, slot.scan, slot.chunks[i], m_windows[0]);
+                        continue;
+                    }
                     if (!awaitHelping(lock, [&] { return slot.finished[i] != 0; }))
                         break;
                     lock.unlock();

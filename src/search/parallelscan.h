@@ -16,15 +16,19 @@
 namespace veltrano {
 
 // Scans a sequence of nodes on the calling thread plus helper threads. Every node is cut into
-// chunks of directory records, and the chunks of all nodes form one queue that the threads
-// work through in walk order; a thread that finds no chunk left opens the next node (reads its
-// .IDX), so a node's tail and the next node's head are scanned at the same time instead of one
-// thread waiting for the other at every node. At most kNodesInFlight nodes are open at once
-// (kKeptNodesInFlight with kept pairs).
+// chunks of directory records. Helpers open the next nodes (read their .IDX) as far as
+// kNodesInFlight nodes open at once allow (kKeptNodesInFlight with kept pairs), and take the
+// open nodes' chunks from the last one back, keeping their hits until their turn. The calling
+// thread goes forward through the chunks in walk order: it hands over those a helper has done
+// and scans itself, handing its hits over at once, those no helper has taken. Its own chunks
+// then cost no storing of hits, and the threads meet only where the helpers have caught up
+// with it; when helpers took the chunks in order, the calling thread found each next chunk
+// taken, scanned later ones into storage as well, and handed over every hit twice over.
 //
 // What the owner of a run sees, all on the calling thread and in walk order: `opened` once per
-// node whose index pair could be read, then `deliver` for each of its chunks in order, then
-// `finished`; or, for a node whose index pair could not be read, `skipped` in its place.
+// node whose index pair could be read, then for each of its chunks in order either `deliver`
+// (a helper scanned it) or `scanInPlace` (no thread had taken it), then `finished`; or, for a
+// node whose index pair could not be read, `skipped` in its place.
 class ScanReceiver
 {
 public:
@@ -32,6 +36,9 @@ public:
     virtual void opened(size_t node, const NodeScan &scan) = 0;
     virtual void deliver(size_t node, const NodeScan &scan, const ScanChunk &chunk,
                          ChunkResult &result) = 0;
+    // Scans the chunk through `window`, handing its hits over as they are found.
+    virtual void scanInPlace(size_t node, const NodeScan &scan, const ScanChunk &chunk,
+                             LstWindow &window) = 0;
     virtual void finished(size_t node) = 0;
     virtual void skipped(size_t, PairState) {}
 };
@@ -97,7 +104,10 @@ private:
         std::vector<ScanChunk> chunks;
         std::vector<ChunkResult> results;
         std::vector<char> finished;
+        // The chunks no thread has taken: the calling thread takes the first of them, helpers
+        // the last.
         size_t nextChunk = 0;
+        size_t backChunk = 0;
     };
     struct Task
     {
@@ -108,6 +118,7 @@ private:
     Slot &slotOf(size_t node) { return m_slots[node % m_inFlight]; }
     bool stopped() const { return m_job->settings.stop->load(std::memory_order_relaxed); }
     bool claim(Task &task);
+    bool claimOpening(Task &task);
     void perform(const Task &task, unsigned part);
     void openNode(Slot &slot);
     // Waits for `ready` (under the lock), doing tasks on the way; false when the run must end

@@ -156,6 +156,26 @@ std::string_view ResidentPair::pathOf(size_t d) const
     return dir.path;
 }
 
+std::vector<ScanChunk> ResidentPair::chunks(uint64_t entriesPerChunk) const
+{
+    const Dir *const dirs = m_dirs.data();
+    const size_t count = dirCount();
+    entriesPerChunk = std::max({entriesPerChunk, uint64_t(1), dirs[count].firstEntry / kMaxChunks + 1});
+    std::vector<ScanChunk> chunks;
+    size_t begin = 0;
+    uint32_t first = 0;
+    for (size_t d = 1; d <= count; ++d) {
+        if (dirs[d].firstEntry - first >= entriesPerChunk) {
+            chunks.push_back({begin, size_t(dirs[d].idxOffset)});
+            begin = size_t(dirs[d].idxOffset);
+            first = dirs[d].firstEntry;
+        }
+    }
+    if (begin < m_idx.size())
+        chunks.push_back({begin, m_idx.size()});
+    return chunks;
+}
+
 std::shared_ptr<const ResidentPair> ResidentPair::build(FileBytes idx, int lstFd, uint64_t lstSize)
 {
     auto pair = std::make_shared<ResidentPair>();

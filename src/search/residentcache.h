@@ -126,6 +126,8 @@ public:
     }
     // The path of directory d, a view into the .IDX.
     std::string_view pathOf(size_t d) const;
+    // splitIntoChunks of the laid-out pair, from its directories without reading the records.
+    std::vector<ScanChunk> chunks(uint64_t entriesPerChunk) const;
 
     // Lays out an index pair: the .IDX read whole, the .LST from its open file. Throws
     // std::bad_alloc.
