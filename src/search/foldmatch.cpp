@@ -189,29 +189,63 @@ size_t collectSse2(const Probe &k, const unsigned char *base, const unsigned cha
 #endif
 
 #if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target("avx2"))) size_t collectAvx2(const Probe &k, const unsigned char *base,
-                                                   const unsigned char *from,
-                                                   const unsigned char *last, uint32_t *out)
+#define VELTRANO_AVX2 __attribute__((target("avx2,bmi,popcnt")))
+
+// Writes the offsets from `base` of the positions p + i of mask's bits i at out[n], out[n + 1]
+// and on; returns n plus their number. Four are written whatever their number (mostly one or
+// two for a common key), so that no branch turns on it, which the processor would guess wrong
+// at every other block; out must have room for three more.
+VELTRANO_AVX2 inline size_t flattenBits(uint64_t mask, uint32_t at, uint32_t *out, size_t n)
+{
+    const size_t count = size_t(_mm_popcnt_u64(mask));
+    for (size_t i = 0; i < 4; ++i) {
+        out[n + i] = at + uint32_t(_tzcnt_u64(mask) & 63);
+        mask = _blsr_u64(mask);
+    }
+    for (size_t i = n + 4; mask; ++i) {
+        out[i] = at + uint32_t(_tzcnt_u64(mask));
+        mask = _blsr_u64(mask);
+    }
+    return n + count;
+}
+
+VELTRANO_AVX2 size_t collectAvx2(const Probe &k, const unsigned char *base,
+                                 const unsigned char *from, const unsigned char *last,
+                                 uint32_t *out)
 {
     const __m256i first = _mm256_set1_epi8(char(k.first));
     const __m256i middle = _mm256_set1_epi8(char(k.middle));
     const __m256i final = _mm256_set1_epi8(char(k.last));
-    // The masks of a stretch first, in a loop without a branch on the bytes, so that the reads
-    // run ahead undisturbed; then the candidates out of them.
+    // In three loops over a stretch, none with a branch the bytes decide: the masks, in a loop
+    // whose reads run ahead undisturbed; the positions out of the masks that are not empty;
+    // then the positions that also hold the key's first 16 bytes.
     constexpr size_t kBlocks = 32;
     uint64_t masks[kBlocks];
     size_t n = 0;
     for (const unsigned char *p = from; p <= last;) {
         const size_t blocks = std::min<size_t>(kBlocks, size_t(last - p) / 64 + 1);
+        uint32_t full = 0; // a bit for each block with a candidate
         for (size_t b = 0; b < blocks; ++b) {
             const __m256i lo = candidates32(k, first, middle, final, p + 64 * b);
             const __m256i hi = candidates32(k, first, middle, final, p + 64 * b + 32);
             masks[b] = uint64_t(uint32_t(_mm256_movemask_epi8(lo)))
                        | (uint64_t(uint32_t(_mm256_movemask_epi8(hi))) << 32);
+            full |= uint32_t(masks[b] != 0) << b;
         }
-        for (size_t b = 0; b < blocks; ++b, p += 64)
-            if (masks[b])
-                n += emitCandidates(k, masks[b] & upTo(p, last), p, base, out + n);
+        masks[blocks - 1] &= upTo(p + 64 * (blocks - 1), last);
+        const size_t start = n;
+        for (; full; full = _blsr_u32(full)) {
+            const size_t b = _tzcnt_u32(full);
+            n = flattenBits(masks[b], uint32_t(p + 64 * b - base), out, n);
+        }
+        size_t kept = start;
+        for (size_t i = start; i < n; ++i) {
+            const uint32_t c = out[i];
+            out[kept] = c;
+            kept += holds16(k, base + c) ? 1 : 0;
+        }
+        n = kept;
+        p += 64 * blocks;
     }
     return n;
 }
@@ -222,7 +256,8 @@ std::atomic<KeyCandidates::Simd> g_simd{KeyCandidates::Simd::Widest};
 bool hasAvx2()
 {
 #if defined(__x86_64__) && defined(__GNUC__)
-    return __builtin_cpu_supports("avx2");
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi")
+           && __builtin_cpu_supports("popcnt");
 #else
     return false;
 #endif

@@ -576,7 +576,8 @@ struct CandidateFind
     uint64_t collectedTo = 0;
     size_t next = 0;
     size_t count = 0;
-    std::unique_ptr<uint32_t[]> found = std::make_unique_for_overwrite<uint32_t[]>(kSlice);
+    std::unique_ptr<uint32_t[]> found =
+            std::make_unique_for_overwrite<uint32_t[]>(kSlice + KeyCandidates::kCollectSlack);
 
     // The first candidate at `from` or after, or namesEnd when there is none.
     uint64_t candidateFrom(uint64_t from)
