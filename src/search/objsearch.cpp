@@ -166,7 +166,7 @@ void TObjSearch::execute()
         std::vector<NodeRef> nodes;
         std::exception_ptr walkError;
         const uint64_t epoch = Resident ? Resident->beginSearch() : 0;
-        const bool known = Resident && Resident->knownWalk(m_startFolder, nodes);
+        const bool known = Resident && Resident->knownWalk(m_startFolder, m_cp, nodes);
         try {
             std::vector<FolderId> ancestors;
             m_walkWatched = Resident != nullptr;
@@ -196,9 +196,9 @@ void TObjSearch::execute()
         if (walkError && !Terminated())
             std::rethrow_exception(walkError);
         if (Resident && !known && !walkError && !Terminated()) {
-            Resident->retainUnder(m_startFolder, nodes);
+            Resident->retainUnder(m_startFolder, nodes, m_cp);
             if (m_walkWatched)
-                Resident->rememberWalk(m_startFolder, nodes, epoch);
+                Resident->rememberWalk(m_startFolder, m_cp, nodes, epoch);
         }
     } catch (const std::exception &e) {
         m_error = *e.what() ? e.what() : "The search ended with an error";

@@ -348,19 +348,21 @@ ReadFile readWhole(const std::filesystem::path &path, uint64_t limit)
 } // namespace
 
 // The key of a node's entry: its folder first, so that the entries below a folder are found
-// by their beginning.
-std::string entryKey(const std::string &folder, std::string_view cacheName)
+// by their beginning; then its name, and the code page that makes a file's name of it.
+std::string entryKey(const std::string &folder, std::string_view cacheName, const CodePage &cp)
 {
     std::string key = folder;
     key += '\0';
     key += cacheName;
+    key += '\0';
+    key += cp.name();
     return key;
 }
 
 ResidentCache::Lookup ResidentCache::get(
         const std::string &folder, std::string_view cacheName, const CodePage &cp)
 {
-    const std::string key = entryKey(folder, cacheName);
+    const std::string key = entryKey(folder, cacheName, cp);
     std::shared_ptr<Entry> entry;
     {
         std::lock_guard lock(m_mutex);
@@ -437,37 +439,39 @@ ResidentCache::Lookup ResidentCache::get(
     return Lookup{entry->pair->state(), entry->pair};
 }
 
-void ResidentCache::retainUnder(const std::string &folder, const std::vector<NodeRef> &nodes)
+void ResidentCache::retainUnder(
+        const std::string &folder, const std::vector<NodeRef> &nodes, const CodePage &cp)
 {
     std::unordered_set<std::string> kept;
     for (const NodeRef &node : nodes)
-        kept.insert(entryKey(node.folder, node.cacheName));
+        kept.insert(entryKey(node.folder, node.cacheName, cp));
     std::lock_guard lock(m_mutex);
     std::erase_if(m_entries, [&](const auto &item) {
         return item.first.starts_with(folder) && !kept.contains(item.first);
     });
 }
 
-bool ResidentCache::knownWalk(const std::string &folder, std::vector<NodeRef> &nodes) const
+bool ResidentCache::knownWalk(
+        const std::string &folder, const CodePage &cp, std::vector<NodeRef> &nodes) const
 {
     const uint64_t epoch = m_watch.epoch();
     std::lock_guard lock(m_mutex);
-    const auto it = m_walks.find(folder);
+    const auto it = m_walks.find(folder + '\0' + cp.name());
     if (it == m_walks.end() || it->second.epoch != epoch)
         return false;
     nodes = it->second.nodes;
     return true;
 }
 
-void ResidentCache::rememberWalk(
-        const std::string &folder, const std::vector<NodeRef> &nodes, uint64_t epoch)
+void ResidentCache::rememberWalk(const std::string &folder, const CodePage &cp,
+        const std::vector<NodeRef> &nodes, uint64_t epoch)
 {
     // A walk during which something changed is of no use, and neither are the walks before.
     const uint64_t now = m_watch.epoch();
     std::lock_guard lock(m_mutex);
     std::erase_if(m_walks, [&](const auto &item) { return item.second.epoch != now; });
     if (epoch == now)
-        m_walks[folder] = Walk{epoch, nodes};
+        m_walks[folder + '\0' + cp.name()] = Walk{epoch, nodes};
 }
 
 ResidentCache::Usage ResidentCache::usage() const

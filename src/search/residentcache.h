@@ -176,16 +176,18 @@ public:
     // Before a walk reads a folder's node list: false when changes there would go unseen, and
     // then the walk is not to be remembered.
     bool watchFolder(const std::string &folder) { return m_watch.watch(folder); }
-    // The nodes of the last walk from `folder` remembered, when no folder it read has changed
-    // since; false otherwise.
-    bool knownWalk(const std::string &folder, std::vector<NodeRef> &nodes) const;
+    // The nodes of the last walk from `folder` in code page `cp` remembered, when no folder it
+    // read has changed since; false otherwise.
+    bool knownWalk(const std::string &folder, const CodePage &cp, std::vector<NodeRef> &nodes) const;
     // A whole walk from `folder` that began in `epoch`, every folder of it watched.
-    void rememberWalk(const std::string &folder, const std::vector<NodeRef> &nodes, uint64_t epoch);
+    void rememberWalk(const std::string &folder, const CodePage &cp,
+            const std::vector<NodeRef> &nodes, uint64_t epoch);
 
     // Lets go of the pairs kept for nodes below `folder` (a cache folder) other than `nodes`:
     // after a whole walk from there, the nodes that are no longer in the cache or no longer
     // searched. (A node list that drops a share would otherwise keep its pair for good.)
-    void retainUnder(const std::string &folder, const std::vector<NodeRef> &nodes);
+    void retainUnder(
+            const std::string &folder, const std::vector<NodeRef> &nodes, const CodePage &cp);
 
     struct Usage
     {
@@ -224,7 +226,7 @@ private:
 
     mutable std::mutex m_mutex;
     std::unordered_map<std::string, std::shared_ptr<Entry>> m_entries; // by entryKey
-    std::unordered_map<std::string, Walk> m_walks; // by the folder walked from
+    std::unordered_map<std::string, Walk> m_walks; // by the folder walked from and code page
     std::atomic<uint64_t> m_loads{0};
     std::atomic<uint64_t> m_checks{0};
     CacheWatch m_watch;
