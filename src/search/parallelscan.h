@@ -117,11 +117,12 @@ private:
 
     Slot &slotOf(size_t node) { return m_slots[node % m_inFlight]; }
     bool stopped() const { return m_job->settings.stop->load(std::memory_order_relaxed); }
+    // A helper's next task: a node to open, else the last chunk nobody has taken.
     bool claim(Task &task);
     bool claimOpening(Task &task);
     void perform(const Task &task, unsigned part);
     void openNode(Slot &slot);
-    // Waits for `ready` (under the lock), doing tasks on the way; false when the run must end
+    // Waits for `ready` (under the lock), opening nodes on the way; false when the run must end
     // first (a stop or a failure).
     template <typename Ready>
     bool awaitHelping(std::unique_lock<std::mutex> &lock, Ready ready);
