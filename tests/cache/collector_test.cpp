@@ -180,9 +180,10 @@ TEST(IndexPairWriter, AnIndexReadBeforeTheSwitchStillFindsItsEntries)
         writer.write(dir.folder(), "s", cp);
         const std::string idx = readFile(dir.path() / "s.IDX");
         const std::string lst = readFile(dir.path() / "s.LST");
-        if (!oldIdx.empty())
+        if (!oldIdx.empty()) {
             EXPECT_EQ(entryNames(oldIdx, lst), oldNames)
                     << "old index over the list that replaced it, count " << count;
+        }
         EXPECT_EQ(entryNames(idx, lst), names);
         EXPECT_LE(lst.size(), 3 * 2 * 200 * (18 + 8))
                 << "the list keeps one older generation at most";
