@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite: a Release build with every layer and its .deb
 # (installed, tried and removed again), then the engine's tests again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and the search worker's tests, which run several threads, under
-# ThreadSanitizer; last, every fuzz target for a short fixed time over its kept inputs and new ones.
+# UndefinedBehaviorSanitizer, and the tests of the search worker and the kept cache, which run
+# several threads, under ThreadSanitizer; last, every fuzz target for a short fixed time over its
+# kept inputs and new ones.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,7 +29,7 @@ cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTRANO_W
 cmake --build build/tsan -j "$jobs" --target search_tests
 # (ThreadSanitizer cannot follow a child of fork() that starts threads; the other builds run that test.)
 TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/search_tests \
-    --gtest_filter='SearchWorker.*:LstWindow.*:-SearchWorker.AChildOfForkSearchesOnThreadsOfItsOwn'
+    --gtest_filter='SearchWorker.*:LstWindow.*:ResidentCache.*:-SearchWorker.AChildOfForkSearchesOnThreadsOfItsOwn'
 
 # Each target runs its corpus (seeds and every input that once failed) and then fuzzes for 15
 # seconds: under three minutes in all. Any finding fails the run.
