@@ -366,13 +366,34 @@ size_t CodePage::findChar(std::string_view text, char c, size_t from) const
 
 size_t CodePage::rfindChar(std::string_view text, char c) const
 {
-    size_t last = std::string_view::npos;
-    const char *const begin = text.data();
-    const char *const end = begin + text.size();
-    for (const char *p = begin; p < end; p += charLength(p, end))
-        if (*p == c)
-            last = size_t(p - begin);
-    return last;
+    const auto lengthOf = [&](char byte) { return m_leadLength[static_cast<unsigned char>(byte)]; };
+    if (m_kind == Kind::Utf8 || lengthOf(c) != 1) {
+        size_t last = std::string_view::npos;
+        const char *const begin = text.data();
+        const char *const end = begin + text.size();
+        for (const char *p = begin; p < end; p += charLength(p, end))
+            if (*p == c)
+                last = size_t(p - begin);
+        return last;
+    }
+    // From the end, without walking the whole text (a path, for every hit the window lists).
+    // Characters are of one or two bytes: a character starts right after any byte that cannot
+    // start two, so a byte c at k starts one when the run of bytes before it that can start
+    // two, back to such a byte, is of even length. No c lies inside such a run, so each byte is
+    // looked at about once.
+    size_t k = text.size();
+    while (k > 0) {
+        const void *hit = ::memrchr(text.data(), c, k);
+        if (!hit)
+            break;
+        k = size_t(static_cast<const char *>(hit) - text.data());
+        size_t start = k;
+        while (start > 0 && lengthOf(text[start - 1]) == 2)
+            --start;
+        if ((k - start) % 2 == 0)
+            return k;
+    }
+    return std::string_view::npos;
 }
 
 int CodePage::compareNoCase(std::string_view a, std::string_view b) const

@@ -66,6 +66,33 @@ TEST(CodePage, SearchesMatchOnlyOnCharacterBoundaries)
     EXPECT_EQ(cp.find("ab", ""), 0u);
 }
 
+// The last character c, found from the end, is the one a walk from the start finds: in runs
+// of lead bytes, after trail bytes that equal c, and in a character cut by the text's end.
+TEST(CodePage, FindsTheLastCharacterFromTheEndAsAWalkFromTheStartDoes)
+{
+    const auto walked = [](const CodePage &cp, std::string_view text, char c) {
+        size_t last = std::string_view::npos;
+        for (size_t at = 0; at < text.size(); at += cp.charLength(text.data() + at, text.data() + text.size()))
+            if (text[at] == c)
+                last = at;
+        return last;
+    };
+    const std::string bytes = "\\A¤³þÃäð";
+    unsigned seed = 12345;
+    for (const CodePage &cp : {big5(), CodePage("UTF-8"), CodePage("windows-1252")}) {
+        for (int round = 0; round < 3000; ++round) {
+            std::string text(size_t(seed % 12), ' ');
+            for (char &byte : text) {
+                seed = seed * 1103515245u + 12345u;
+                byte = bytes[(seed >> 16) % bytes.size()];
+            }
+            seed = seed * 1103515245u + 12345u;
+            for (const char c : {'\\', 'A', '\xB3'})
+                ASSERT_EQ(cp.rfindChar(text, c), walked(cp, text, c)) << cp.name() << " " << text;
+        }
+    }
+}
+
 TEST(CodePage, ComparesWithoutRegardToCase)
 {
     const CodePage &cp = big5();
