@@ -89,7 +89,6 @@ public:
     size_t keyLength() const { return m_probe.length; }
     // The first candidate position in [from, end - keyLength()]; when there is none, the first
     // position past that range (never before `from`).
-    static constexpr size_t kCollectSlack = 4;
     const unsigned char *find(const unsigned char *from, const unsigned char *end) const
     {
         return m_find(m_probe, from, end);
@@ -97,8 +96,9 @@ public:
     // The candidates in [from, last] whose first 16 bytes could also fold to the key's (see
     // Probe), as offsets from `base`, in order; at most last - from + 1 of them, but `out` must
     // have room for kCollectSlack more. The bytes up to last + 63 + keyLength() must be
-    // readable. For a scan that meets candidates often, which
-    // would otherwise set the search up anew after each one.
+    // readable. For a scan that meets candidates often, which would otherwise set the search
+    // up anew after each one.
+    static constexpr size_t kCollectSlack = 4;
     size_t collect(const unsigned char *base, const unsigned char *from, const unsigned char *last,
                    uint32_t *out) const
     {

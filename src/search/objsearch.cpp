@@ -132,13 +132,7 @@ public:
     }
     void scanInPlace(size_t, const NodeScan &scan, const ScanChunk &chunk, LstWindow &window) override
     {
-        DirectSink sink(m_owner, scan);
-        const int64_t baseFiles = m_owner.m_fileCount;
-        const int64_t baseFolders = m_owner.m_folderCount;
-        ScanCounts counts;
-        scanChunkInto(scan, chunk, window, m_skip, counts, sink);
-        m_owner.m_fileCount = baseFiles + int64_t(counts.files);
-        m_owner.m_folderCount = baseFolders + int64_t(counts.folders);
+        m_owner.scanDirect(scan, chunk, window, m_skip);
         m_owner.flushHits(false);
     }
     void finished(size_t) override { m_owner.flushHits(true); }
@@ -167,9 +161,9 @@ void TObjSearch::execute()
         std::exception_ptr walkError;
         const uint64_t epoch = Resident ? Resident->beginSearch() : 0;
         const bool known = Resident && Resident->knownWalk(m_startFolder, m_cp, nodes);
+        m_walkWatched = Resident != nullptr; // until a folder of the walk cannot be watched
         try {
             std::vector<FolderId> ancestors;
-            m_walkWatched = Resident != nullptr;
             if (!known)
                 collectNodes(m_startFolder, ancestors, nodes);
         } catch (...) {
@@ -291,17 +285,21 @@ void TObjSearch::searchNode(const NodeRef &node)
     handOff(OnNode);
 
     const NodeScan scan = m_resident ? m_resident->scan(settings()) : m_pair.scan(settings());
+    SkipState skip;
+    scanDirect(scan, ScanChunk {0, scan.idxSize}, m_window, skip);
+    flushHits(true);
+}
 
+void TObjSearch::scanDirect(const NodeScan &scan, const ScanChunk &chunk, LstWindow &window,
+                            SkipState &skip)
+{
     DirectSink sink(*this, scan);
     const int64_t baseFiles = m_fileCount;
     const int64_t baseFolders = m_folderCount;
-    SkipState skip;
     ScanCounts counts;
-    m_window.attach(scan);
-    scanRange(scan, 0, scan.idxSize, m_window, skip, counts, sink);
+    scanChunkInto(scan, chunk, window, skip, counts, sink);
     m_fileCount = baseFiles + int64_t(counts.files);
     m_folderCount = baseFolders + int64_t(counts.folders);
-    flushHits(true);
 }
 
 void TObjSearch::noteProblem(const NodeRef &node, PairState state)

@@ -26,8 +26,8 @@ namespace veltrano {
 // Hand-offs. Every handler runs through the Synchronizer given to the constructor, and the
 // worker waits until it returns: the window passes a function that runs the call on the window
 // thread and blocks (QMetaObject::invokeMethod with Qt::BlockingQueuedConnection); none (an
-// empty one) runs them in place, as the command line and the server want. While a handler runs, it may read CurItem, CurNodeName,
-// CurNodePath, FileCount and FolderCount; at no other time. The order of the hand-offs is the
+// empty one) runs them in place, as the command line and the server want. While a handler runs,
+// it may read CurItem, CurNodeName, CurNodePath, FileCount and FolderCount; at no other time. The order of the hand-offs is the
 // walk order, also when several threads scan:
 //   OnNode  once per node whose index pair was loaded, before its hits; the counters then hold
 //           the totals of the nodes before it.
@@ -141,6 +141,8 @@ private:
     void enterNode(const NodeRef &node);
     void noteProblem(const NodeRef &node, PairState state);
     void searchNode(const NodeRef &node);
+    // Scans `chunk` of the node, handing its hits over as they are found.
+    void scanDirect(const NodeScan &scan, const ScanChunk &chunk, LstWindow &window, SkipState &skip);
     void deliverHit(const NodeScan &scan, uint64_t dirOffset, const unsigned char *entry,
                     size_t nameLength, int64_t files, int64_t folders);
     void deliverFields(const NodeScan &scan, uint64_t dirOffset, const EntryFields &fields,

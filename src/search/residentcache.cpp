@@ -243,11 +243,11 @@ bool ResidentPair::layOut(int lstFd, uint64_t lstSize, uint64_t &readSize)
     size_t d = 0;
     uint32_t e = 0;
     uint32_t n = 0;
-    uint32_t folders = 0;
+    uint32_t folders = 0; // among the entries laid out so far
     IdxCursor dirs(m_idx.data(), m_idx.size());
     DirRecord dir;
     for (size_t at = 0; d < dirCount && dirs.next(dir); at = dirs.position()) {
-        Dir laid{at, e, 0, n, folders};
+        const Dir laid{at, e, n, folders};
         walkEntries(lst, dir, [&](const unsigned char *p, std::string_view name, size_t record) {
             consumed += record;
             if (consumed > bound || e == maxEntries || n + name.size() + 1 > maxNames) {
@@ -255,7 +255,7 @@ bool ResidentPair::layOut(int lstFd, uint64_t lstSize, uint64_t &readSize)
                 return false;
             }
             const uint32_t attr = readU32le(p + 4);
-            laid.folders += (attr & kAttrDirectory) ? 1 : 0;
+            folders += (attr & kAttrDirectory) ? 1 : 0;
             m_folderBits[e / 64] |= uint64_t((attr & kAttrDirectory) ? 1 : 0) << (e % 64);
             m_sizes[e] = readU32le(p);
             m_attrs[e] = attr;
@@ -278,9 +278,8 @@ bool ResidentPair::layOut(int lstFd, uint64_t lstSize, uint64_t &readSize)
             return false;
         }
         m_dirs[d++] = laid;
-        folders += laid.folders;
     }
-    m_dirs[d] = Dir{m_idx.size(), e, 0, n, folders};
+    m_dirs[d] = Dir{m_idx.size(), e, n, folders};
     m_dirs.shrink(d + 1);
     m_nameAt[e] = n;
     std::fill_n(m_nameAt.data() + e + 1, kOffsetsTail, UINT32_MAX);
@@ -345,8 +344,6 @@ ReadFile readWhole(const std::filesystem::path &path, uint64_t limit)
     return out;
 }
 
-} // namespace
-
 // The key of a node's entry: its folder first, so that the entries below a folder are found
 // by their beginning; then its name, and the code page that makes a file's name of it.
 std::string entryKey(const std::string &folder, std::string_view cacheName, const CodePage &cp)
@@ -358,6 +355,14 @@ std::string entryKey(const std::string &folder, std::string_view cacheName, cons
     key += cp.name();
     return key;
 }
+
+// The key of a walk: where it starts, and the code page that makes the files' names.
+std::string walkKey(const std::string &folder, const CodePage &cp)
+{
+    return folder + '\0' + cp.name();
+}
+
+} // namespace
 
 ResidentCache::Lookup ResidentCache::get(
         const std::string &folder, std::string_view cacheName, const CodePage &cp)
@@ -456,7 +461,7 @@ bool ResidentCache::knownWalk(
 {
     const uint64_t epoch = m_watch.epoch();
     std::lock_guard lock(m_mutex);
-    const auto it = m_walks.find(folder + '\0' + cp.name());
+    const auto it = m_walks.find(walkKey(folder, cp));
     if (it == m_walks.end() || it->second.epoch != epoch)
         return false;
     nodes = it->second.nodes;
@@ -471,7 +476,7 @@ void ResidentCache::rememberWalk(const std::string &folder, const CodePage &cp,
     std::lock_guard lock(m_mutex);
     std::erase_if(m_walks, [&](const auto &item) { return item.second.epoch != now; });
     if (epoch == now)
-        m_walks[folder + '\0' + cp.name()] = Walk{epoch, nodes};
+        m_walks[walkKey(folder, cp)] = Walk{epoch, nodes};
 }
 
 ResidentCache::Usage ResidentCache::usage() const
@@ -708,6 +713,12 @@ uint32_t foldersIn(const uint64_t *bits, uint32_t from, uint32_t to)
     return count + bitCount(bitsOf & (to % 64 ? below(to) : ~uint64_t(0)));
 }
 
+// The folders among the entries of directories [from, to).
+uint32_t foldersOf(const ResidentPair::Dir *dirs, size_t from, size_t to)
+{
+    return dirs[to].foldersBefore - dirs[from].foldersBefore;
+}
+
 // The directories whose records lie in [idxBegin, idxEnd).
 struct DirRange
 {
@@ -756,7 +767,7 @@ void scanColumns(const NodeScan &s, size_t idxBegin, size_t idxEnd, SkipState &s
                 // The directories passed over hold no hit: only their counts are taken, and
                 // nothing of theirs is read.
                 const size_t next = find.dirWithCandidate(dirs, d, range.end);
-                const uint32_t folders = dirs[next].foldersBefore - dirs[d].foldersBefore;
+                const uint32_t folders = foldersOf(dirs, d, next);
                 tally.files += dirs[next].firstEntry - dirs[d].firstEntry - folders;
                 tally.folders += folders;
                 d = next;
@@ -794,8 +805,9 @@ void scanColumns(const NodeScan &s, size_t idxBegin, size_t idxEnd, SkipState &s
             tally.files += counted - first - countedFolders;
             tally.folders += countedFolders;
         } else {
-            tally.files += end - first - dirs[d].folders;
-            tally.folders += dirs[d].folders;
+            const uint32_t folders = foldersOf(dirs, d, d + 1);
+            tally.files += end - first - folders;
+            tally.folders += folders;
         }
         if (dirLog)
             dirLog->push_back(DirCounts{dirs[d].idxOffset, tally, hitCount});

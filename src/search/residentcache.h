@@ -91,7 +91,6 @@ public:
     {
         uint64_t idxOffset = 0; // the directory record in the .IDX
         uint32_t firstEntry = 0;
-        uint32_t folders = 0; // of its entries
         uint32_t nameStart = 0; // where its first entry's name is in names()
         uint32_t foldersBefore = 0; // of the entries of the directories before it
     };
