@@ -18,7 +18,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTimer>
-#include <QTreeView>
+#include <QTableView>
 
 #include "cache/cachewriter.h"
 #include "store/setupinfo.h"

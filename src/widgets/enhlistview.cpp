@@ -10,7 +10,8 @@
 #include <QStackedLayout>
 #include <QStyleOptionHeader>
 #include <QToolTip>
-#include <QTreeView>
+#include <QScrollBar>
+#include <QTableView>
 
 #include "widgets/userstore.h"
 
@@ -102,25 +103,92 @@ private:
     int m_pressed = -1;
 };
 
+// The report view. A table, not a tree: a tree lays out every row again after rows come in,
+// which with half a million hits holds the window for tens of milliseconds a batch, while a
+// table's rows are only the sections of its hidden row header. It moves as a list moves:
+// Home and End go to the first and last rows, Left and Right scroll, Tab leaves it, and
+// bringing a row into sight never scrolls sideways.
+class EnhReport : public QTableView
+{
+public:
+    explicit EnhReport(QWidget *parent)
+        : QTableView(parent)
+    {
+        setShowGrid(false);
+        setWordWrap(false);
+        setCornerButtonEnabled(false);
+        setTabKeyNavigation(false);
+        setSelectionBehavior(QAbstractItemView::SelectRows);
+        setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+        verticalHeader()->hide();
+        verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+        verticalHeader()->setMinimumSectionSize(1);
+    }
+
+    // Every row takes the height of the first, as the rows of a list all have one height.
+    void fitRowHeight()
+    {
+        if (!model() || model()->rowCount() == 0)
+            return;
+        const int height = sizeHintForRow(0);
+        if (height > 0 && height != verticalHeader()->defaultSectionSize())
+            verticalHeader()->setDefaultSectionSize(height);
+    }
+
+    // Bringing a row into sight scrolls up or down only, wherever the current cell is.
+    void scrollTo(const QModelIndex &index, ScrollHint hint = EnsureVisible) override
+    {
+        const int across = horizontalScrollBar()->value();
+        QTableView::scrollTo(index, hint);
+        horizontalScrollBar()->setValue(across);
+    }
+
+protected:
+    void changeEvent(QEvent *event) override
+    {
+        QTableView::changeEvent(event);
+        if (event->type() == QEvent::FontChange)
+            fitRowHeight();
+    }
+
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override
+    {
+        const QModelIndex current = currentIndex();
+        switch (action) {
+        case MoveHome:
+        case MoveEnd: {
+            const int rows = model() ? model()->rowCount() : 0;
+            if (rows == 0)
+                return {};
+            return model()->index(action == MoveHome ? 0 : rows - 1, std::max(current.column(), 0));
+        }
+        case MoveLeft:
+        case MoveRight: {
+            QScrollBar *bar = horizontalScrollBar();
+            bar->setValue(bar->value() + (action == MoveLeft ? -1 : 1) * bar->singleStep());
+            return current.isValid() ? current : QTableView::moveCursor(MoveHome, Qt::ControlModifier);
+        }
+        default:
+            return QTableView::moveCursor(action, modifiers);
+        }
+    }
+};
+
 TEnhListView::TEnhListView(QWidget *parent)
     : QWidget(parent)
     , m_model(new TEnhListModel(this))
     , m_stack(new QStackedLayout(this))
-    , m_report(new QTreeView(this))
+    , m_report(new EnhReport(this))
     , m_list(new QListView(this))
     , m_header(new EnhHeader(this))
 {
     m_stack->setContentsMargins(0, 0, 0, 0);
-    m_report->setHeader(m_header);
-    // Taking a header switches its clicks off again (the tree view sorts by itself only when
-    // told to); the clicks are ours.
+    m_report->setHorizontalHeader(m_header);
+    // Taking a header switches its clicks off again (the view sorts by itself only when told
+    // to); the clicks are ours.
     m_header->setSectionsClickable(true);
     m_header->setSortIndicatorShown(false);
     m_report->setModel(m_model);
-    m_report->setRootIsDecorated(false);
-    m_report->setItemsExpandable(false);
-    m_report->setUniformRowHeights(true);
-    m_report->setAllColumnsShowFocus(true);
     m_report->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_report->setTextElideMode(Qt::ElideRight);
     m_report->setIconSize(QSize(16, 16));
@@ -140,6 +208,11 @@ TEnhListView::TEnhListView(QWidget *parent)
     setFocusProxy(m_report);
 
     m_report->viewport()->installEventFilter(this);
+    connect(m_model, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex &, int first) {
+        if (first == 0)
+            m_report->fitRowHeight();
+    });
+    connect(m_model, &QAbstractItemModel::modelReset, m_report, [this] { m_report->fitRowHeight(); });
     connect(m_header, &QHeaderView::sectionClicked, this, &TEnhListView::ColClick);
     for (QAbstractItemView *view : {static_cast<QAbstractItemView *>(m_report),
                                     static_cast<QAbstractItemView *>(m_list)}) {
@@ -219,6 +292,11 @@ void TEnhListView::setViewStyle(int style)
 QAbstractItemView *TEnhListView::activeView() const
 {
     return m_viewStyle == 3 ? static_cast<QAbstractItemView *>(m_report) : m_list;
+}
+
+QTableView *TEnhListView::reportView() const
+{
+    return m_report;
 }
 
 QHeaderView *TEnhListView::header() const
@@ -457,8 +535,10 @@ bool TEnhListView::eventFilter(QObject *watched, QEvent *event)
 
 void TEnhListView::changeEvent(QEvent *event)
 {
-    if (event->type() == QEvent::FontChange && m_showSortArrows)
-        buildArrows();
+    if (event->type() == QEvent::FontChange) {
+        if (m_showSortArrows)
+            buildArrows();
+    }
     QWidget::changeEvent(event);
 }
 

@@ -11,11 +11,12 @@ class QHeaderView;
 class QItemSelectionModel;
 class QListView;
 class QStackedLayout;
-class QTreeView;
+class QTableView;
 
 namespace veltrano {
 
 class EnhHeader;
+class EnhReport;
 
 // What a header click does: nothing, sort, or sort and toggle the direction on a second click.
 enum TAutoColumnSort { acsNoSort, acsSort, acsSortToggle };
@@ -86,7 +87,7 @@ public:
     std::vector<int> selectedRows() const;
     void selectRow(int row);
     QAbstractItemView *activeView() const;
-    QTreeView *reportView() const { return m_report; }
+    QTableView *reportView() const;
     QListView *iconView() const { return m_list; }
     QHeaderView *header() const;
     // The arrow pictures, for the header and for tests.
@@ -112,7 +113,7 @@ private:
 
     TEnhListModel *m_model;
     QStackedLayout *m_stack;
-    QTreeView *m_report;
+    EnhReport *m_report;
     QListView *m_list;
     EnhHeader *m_header;
     int m_viewStyle = 3;

@@ -14,7 +14,7 @@
 #include <QStyle>
 #include <QTextEdit>
 #include <QToolBar>
-#include <QTreeView>
+#include <QTableView>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -82,7 +82,7 @@ TFtpForm::TFtpForm(CodePage codePage, const QString &programFolder, QWidget *par
     // The timer starts the upper rows first, so a header click sorts the queue itself rather
     // than only the view of it.
     m_queue->AutoColumnSort = acsNoSort;
-    connect(m_queue->reportView()->header(), &QHeaderView::sectionClicked, this,
+    connect(m_queue->header(), &QHeaderView::sectionClicked, this,
             &TFtpForm::sortQueue);
     m_queue->setAcceptDrops(true);
     m_queue->reportView()->viewport()->setAcceptDrops(true);

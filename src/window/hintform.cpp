@@ -10,7 +10,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QScreen>
-#include <QTreeView>
+#include <QTableView>
 #include <QVBoxLayout>
 
 #include "cache/myutils.h"

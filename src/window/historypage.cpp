@@ -4,7 +4,7 @@
 #include <QKeyEvent>
 #include <QHeaderView>
 #include <QPushButton>
-#include <QTreeView>
+#include <QTableView>
 #include <QVBoxLayout>
 
 #include "res/uilanguage.h"

@@ -18,7 +18,7 @@
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QTreeView>
+#include <QTableView>
 #include <QVBoxLayout>
 
 #include "cache/myutils.h"

@@ -8,7 +8,7 @@
 #include <QListView>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QTreeView>
+#include <QTableView>
 
 #include "cache/myutils.h"
 #include "widgets/enhlistview.h"

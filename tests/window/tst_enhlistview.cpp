@@ -6,7 +6,9 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolTip>
-#include <QTreeView>
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QTableView>
 
 #include "support/tempdir.h"
 #include "widgets/enhlistview.h"
@@ -260,6 +262,48 @@ private slots:
         QCOMPARE(list.selectedRows(), std::vector<int>{2});
     }
 
+    // The report moves as a list: rows of one height, Home and End to the first and last
+    // rows, sideways only when asked, and Tab out of it.
+    void keysMoveThroughRowsAndNeverSideways()
+    {
+        QWidget window;
+        auto *list = new TEnhListView(&window);
+        auto *after = new QLineEdit(&window);
+        list->setColumns({{QStringLiteral("a"), 200}, {QStringLiteral("b"), 200}, {QStringLiteral("c"), 200}});
+        std::vector<std::vector<std::string>> rows;
+        for (int i = 0; i < 40; ++i)
+            rows.push_back({"row" + std::to_string(i), "b", "c"});
+        fill(*list, rows);
+        list->setGeometry(0, 0, 300, 200);
+        after->setGeometry(0, 210, 100, 20);
+        window.resize(320, 240);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTableView *view = list->reportView();
+        const QRect first = view->visualRect(list->model()->index(0, 0));
+        QCOMPARE(view->visualRect(list->model()->index(1, 0)).top(), first.bottom() + 1);
+        QVERIFY(first.height() >= view->fontMetrics().height());
+
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, first.center());
+        const QScrollBar *across = view->horizontalScrollBar();
+        QVERIFY(across->maximum() > 0);
+        const struct
+        {
+            Qt::Key key;
+            int row;
+            bool scrolledAcross;
+        } steps[] = {{Qt::Key_End, 39, false}, {Qt::Key_Up, 38, false}, {Qt::Key_Home, 0, false},
+                     {Qt::Key_Right, 0, true}, {Qt::Key_Down, 1, true}, {Qt::Key_Left, 1, false}};
+        for (const auto &step : steps) {
+            QTest::keyClick(view, step.key);
+            QCOMPARE(list->currentRow(), step.row);
+            QCOMPARE(list->selectedRows(), std::vector<int>{step.row});
+            QCOMPARE(across->value() > 0, step.scrolledAcross);
+        }
+        QTest::keyClick(view, Qt::Key_Tab);
+        QVERIFY(after->hasFocus());
+    }
+
     void settingsAreStoredAndRestored()
     {
         {
@@ -332,7 +376,7 @@ private slots:
         fill(list, {{"short", whole.toStdString()}});
         showList(list);
         auto tipAt = [&](int cell) {
-            QTreeView *view = list.reportView();
+            QTableView *view = list.reportView();
             const QPoint at = view->visualRect(list.model()->index(0, cell)).center();
             QHelpEvent hover(QEvent::ToolTip, at, view->viewport()->mapToGlobal(at));
             QApplication::sendEvent(view->viewport(), &hover);

@@ -11,7 +11,7 @@
 #include <QTextBlock>
 #include <QTextEdit>
 #include <QToolBar>
-#include <QTreeView>
+#include <QTableView>
 
 #include "ftp/scriptserver.h"
 #include "modaldriver.h"
@@ -50,7 +50,7 @@ void clickTool(TFtpForm &form, const char *caption)
 // Right-clicks the queue row and picks `caption` from the menu that opens.
 void pickFromMenu(TFtpForm &form, int row, const char *caption)
 {
-    QTreeView *view = form.queueList()->reportView();
+    QTableView *view = form.queueList()->reportView();
     const QPoint at = view->visualRect(view->model()->index(row, 0)).center();
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
     test::onNext(true, [caption](QWidget *popup) {
@@ -186,7 +186,7 @@ private slots:
         TEnhListModel *model = form.queueList()->model();
         QCOMPARE(model->count(), 2);
         // A header click reorders the queue itself: the timer takes the upper row.
-        QHeaderView *header = form.queueList()->reportView()->header();
+        QHeaderView *header = form.queueList()->header();
         const QPoint sizeSection(header->sectionViewportPosition(1) + 5, header->height() / 2);
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, sizeSection);
         QCOMPARE(model->cell(0, 0), std::string_view("\\\\S\\wait"));

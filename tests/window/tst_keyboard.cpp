@@ -11,7 +11,7 @@
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
-#include <QTreeView>
+#include <QTableView>
 
 #include "mainformtest.h"
 #include "modaldriver.h"
@@ -88,7 +88,7 @@ class TestKeyboard : public test::MainFormTest
     }
     void clickRow(int row, Qt::KeyboardModifiers modifiers = {})
     {
-        QTreeView *view = m_form->resultList()->reportView();
+        QTableView *view = m_form->resultList()->reportView();
         const QRect rect = view->visualRect(results()->index(row, 0));
         QTest::mouseClick(view->viewport(), Qt::LeftButton, modifiers, rect.center());
     }

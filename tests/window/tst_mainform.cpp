@@ -10,7 +10,7 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
-#include <QTreeView>
+#include <QTableView>
 
 #include "res/strtable.h"
 #include "search/objsearch.h"
@@ -371,7 +371,7 @@ private slots:
         QCOMPARE(m_form->pages()->currentIndex(), 2);
         page->fieldBox(0)->setCurrentIndex(cfExt);
         page->textBox(1)->setEditText(QString());
-        QTreeView *view = list->reportView();
+        QTableView *view = list->reportView();
         const QPoint third = view->visualRect(list->model()->index(2, 1)).center();
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, third);
         QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, third);

@@ -21,7 +21,7 @@
 #include <QTest>
 #include <QTextEdit>
 #include <QToolBar>
-#include <QTreeView>
+#include <QTableView>
 
 #include "cache/collector.h"
 #include "cache/synthcache.h"
@@ -479,7 +479,7 @@ private slots:
         QCOMPARE(std::string(rows->cell(4, 2)), std::string("4"));
 
         hint->listView()->setViewStyle(3);
-        QTreeView *view = hint->listView()->reportView();
+        QTableView *view = hint->listView()->reportView();
         const QPoint deep = view->visualRect(view->model()->index(1, 0)).center();
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, deep);
         QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, deep);

@@ -13,7 +13,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTreeView>
+#include <QTableView>
 
 #include "mainformtest.h"
 #include "modaldriver.h"
