@@ -193,7 +193,8 @@ const unsigned char *LstWindow::refill(uint64_t offset, size_t want)
 void ByteArena::grow(size_t n)
 {
     const size_t capacity = std::max({m_capacity * 2, m_size + n, size_t(4096)});
-    auto bigger = std::make_unique_for_overwrite<unsigned char[]>(capacity);
+    auto bigger = std::make_unique_for_overwrite<unsigned char[]>(capacity + kNameReadAhead);
+    std::memset(bigger.get() + capacity, 0, kNameReadAhead);
     if (m_size)
         std::memcpy(bigger.get(), m_data.get(), m_size);
     m_data = std::move(bigger);

@@ -31,7 +31,7 @@ public:
     }
     void hit(ScanHit &hit, const unsigned char *entry, size_t nameLength) override
     {
-        m_owner.deliverHit(m_scan, hit.dirOffset, entry, nameLength,
+        m_owner.deliverHit(m_scan, hit.dirOffset, entry, nameLength, false,
                            m_baseFiles + int64_t(hit.files), m_baseFolders + int64_t(hit.folders));
     }
     void hitFields(ScanHit &hit, const EntryFields &fields) override
@@ -122,7 +122,7 @@ public:
         for (size_t i = merge.firstHit; i < result.hits.size() && !m_owner.Terminated(); ++i) {
             const ScanHit &hit = result.hits[i];
             const unsigned char *entry = result.entry(hit);
-            m_owner.deliverHit(scan, hit.dirOffset, entry, readU16le(entry + 16),
+            m_owner.deliverHit(scan, hit.dirOffset, entry, readU16le(entry + 16), true,
                                files + int64_t(hit.files - merge.dropped.files),
                                folders + int64_t(hit.folders - merge.dropped.folders));
         }
@@ -308,7 +308,7 @@ void TObjSearch::noteProblem(const NodeRef &node, PairState state)
 }
 
 void TObjSearch::deliverHit(const NodeScan &scan, uint64_t dirOffset, const unsigned char *entry,
-                            size_t nameLength, int64_t files, int64_t folders)
+                            size_t nameLength, bool stored, int64_t files, int64_t folders)
 {
     const unsigned char *p = entry;
     // A name kept in columns is its text and one NUL (unless cut to the record's length field):
@@ -320,7 +320,8 @@ void TObjSearch::deliverHit(const NodeScan &scan, uint64_t dirOffset, const unsi
             : readText(p + kLstHeaderSize, nameLength);
     deliverFields(scan, dirOffset,
                   EntryFields {readU32le(p), readU32le(p + 4), readDoubleLe(p + 8),
-                               reinterpret_cast<const unsigned char *>(name.data()), name.size()},
+                               reinterpret_cast<const unsigned char *>(name.data()), name.size(),
+                               stored},
                   files, folders);
 }
 
@@ -360,7 +361,13 @@ void TObjSearch::deliverFields(const NodeScan &scan, uint64_t dirOffset, const E
         constexpr size_t room = sizeof m_curItem.Name - 1;
         const size_t whole = m_hitDirPath.size() + name.size();
         if (m_dirPathInName && whole <= room) {
-            copyShort(m_curItem.Name + m_hitDirPath.size(), name.data(), name.size());
+            char *to = m_curItem.Name + m_hitDirPath.size();
+            // Past the NUL, Name holds what earlier hits left there anyway.
+            if (fields.readAhead && name.size() <= kNameReadAhead
+                && m_hitDirPath.size() + kNameReadAhead <= room)
+                std::memcpy(to, name.data(), kNameReadAhead);
+            else
+                copyShort(to, name.data(), name.size());
             m_curItem.Name[whole] = '\0';
         } else {
             setItemName(m_curItem, m_hitDirPath, name, m_cp);

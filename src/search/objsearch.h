@@ -143,8 +143,9 @@ private:
     void searchNode(const NodeRef &node);
     // Scans `chunk` of the node, handing its hits over as they are found.
     void scanDirect(const NodeScan &scan, const ScanChunk &chunk, LstWindow &window, SkipState &skip);
+    // `stored`: the record is a copy in a ChunkResult.
     void deliverHit(const NodeScan &scan, uint64_t dirOffset, const unsigned char *entry,
-                    size_t nameLength, int64_t files, int64_t folders);
+                    size_t nameLength, bool stored, int64_t files, int64_t folders);
     void deliverFields(const NodeScan &scan, uint64_t dirOffset, const EntryFields &fields,
                        int64_t files, int64_t folders);
     void handOff(const TNotifyEvent &handler);

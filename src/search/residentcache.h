@@ -121,7 +121,7 @@ public:
     {
         const uint32_t at = m_nameAt[e];
         return {m_sizes[e], m_attrs[e], m_times[e], m_names.data() + at,
-                std::min<size_t>(m_nameAt[e + 1] - at - 1, 0xFFFF)};
+                std::min<size_t>(m_nameAt[e + 1] - at - 1, 0xFFFF), true};
     }
     // The path of directory d, a view into the .IDX.
     std::string_view pathOf(size_t d) const;
