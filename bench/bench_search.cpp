@@ -11,6 +11,8 @@
 // entries/s counts every entry tested (files and folders); grep runs over a flat file of the
 // same names, one a line, so its lines/s compare with the search's entries/s.
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -228,6 +230,35 @@ void BM_NamesMemchr(benchmark::State &state)
             double(passes) * double(names.size()) / 1e9, benchmark::Counter::kIsRate);
 }
 
+// What a cache line takes from one processor to the other: two threads hand a counter back
+// and forth, and half a round trip is one passage. Every hit a helper thread finds goes over
+// this way to the thread that hands hits over in walk order, so where it is slow, two threads
+// at many hits gain less than where it is quick.
+void BM_LineBetweenCores(benchmark::State &state)
+{
+    alignas(64) static std::atomic<int64_t> turn{0};
+    constexpr int64_t kTrips = 100000;
+    for (auto _ : state) {
+        turn.store(0);
+        std::thread other([] {
+            for (int64_t i = 0; i < kTrips; ++i) {
+                while (turn.load(std::memory_order_acquire) != 2 * i + 1) {
+                }
+                turn.store(2 * i + 2, std::memory_order_release);
+            }
+        });
+        const auto start = std::chrono::steady_clock::now();
+        for (int64_t i = 0; i < kTrips; ++i) {
+            turn.store(2 * i + 1, std::memory_order_release);
+            while (turn.load(std::memory_order_acquire) != 2 * i + 2) {
+            }
+        }
+        const std::chrono::duration<double, std::nano> took = std::chrono::steady_clock::now() - start;
+        other.join();
+        state.counters["ns/passage"] = took.count() / double(2 * kTrips);
+    }
+}
+
 // Peak resident memory of a whole search in a fresh process of its own (this program started
 // again with --peak-search), against the largest pair; and of the same process doing nothing
 // but reading the cache's stamp, the share of the program and its libraries. The process
@@ -290,6 +321,7 @@ BENCHMARK(BM_RipgrepCommon)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_KeptSizeGreater)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_KeptDateLess)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_NamesMemchr)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LineBetweenCores)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_KeptMemory)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PeakMemory)->Arg(1)->Arg(2)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
