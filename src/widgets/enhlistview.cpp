@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStackedLayout>
+#include <QStyledItemDelegate>
 #include <QStyleOptionHeader>
 #include <QToolTip>
 #include <QScrollBar>
@@ -108,12 +109,28 @@ private:
 // table's rows are only the sections of its hidden row header. It moves as a list moves:
 // Home and End go to the first and last rows, Left and Right scroll, Tab leaves it, and
 // bringing a row into sight never scrolls sideways.
+// Draws a report's cells without the focus of the current cell: the report shows it around
+// the whole row.
+class RowFocusDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->state &= ~QStyle::State_HasFocus;
+    }
+};
+
 class EnhReport : public QTableView
 {
 public:
     explicit EnhReport(QWidget *parent)
         : QTableView(parent)
     {
+        setItemDelegate(new RowFocusDelegate(this));
         setShowGrid(false);
         setWordWrap(false);
         setCornerButtonEnabled(false);
@@ -144,6 +161,24 @@ public:
     }
 
 protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        QTableView::paintEvent(event);
+        const QModelIndex current = currentIndex();
+        if (!hasFocus() || !current.isValid())
+            return;
+        const int top = rowViewportPosition(current.row());
+        const int width = std::min(horizontalHeader()->length() - horizontalOffset(),
+                                   viewport()->width());
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        focus.rect = QRect(0, top, width, rowHeight(current.row()));
+        focus.backgroundColor = palette().color(
+                selectionModel()->isSelected(current) ? QPalette::Highlight : QPalette::Base);
+        QPainter painter(viewport());
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+    }
+
     void changeEvent(QEvent *event) override
     {
         QTableView::changeEvent(event);
