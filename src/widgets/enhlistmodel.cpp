@@ -76,11 +76,12 @@ public:
             m_collator.reset();
     }
 
-    // Compares the sort keys of two rows, making each on first use.
-    int compare(RowId a, std::string_view textA, RowId b, std::string_view textB)
+    // Compares the sort keys of two rows, making each on first use from textOf(row).
+    template <typename TextOf>
+    int compare(RowId a, RowId b, const TextOf &textOf)
     {
-        const size_t atA = ensure(a, textA);
-        const size_t atB = ensure(b, textB);
+        const size_t atA = ensure(a, textOf);
+        const size_t atB = ensure(b, textOf);
         const int c = keyAt(atA).compare(keyAt(atB));
         return c < 0 ? -1 : (c > 0 ? 1 : 0);
     }
@@ -88,13 +89,14 @@ public:
 private:
     static constexpr size_t kUnset = size_t(-1);
 
-    size_t ensure(RowId id, std::string_view text)
+    template <typename TextOf>
+    size_t ensure(RowId id, const TextOf &textOf)
     {
         if (id >= m_offsets.size())
             m_offsets.resize(id + 1, kUnset);
         if (m_offsets[id] == kUnset) {
             m_offsets[id] = m_keys.size();
-            append(text);
+            append(textOf(id));
         }
         return m_offsets[id];
     }
@@ -138,7 +140,8 @@ private:
     std::string m_keys;
 };
 
-// A per-row cache of one test's outcome.
+// A per-row cache of one test's outcome. A row's text is looked up only for its first test:
+// a sort compares each row some twenty times, and the texts lie all over memory.
 class TestCache
 {
 public:
@@ -148,14 +151,15 @@ public:
     {
     }
 
-    bool get(RowId id, std::string_view text, double &value)
+    template <typename TextOf>
+    bool get(RowId id, const TextOf &textOf, double &value)
     {
         if (id >= m_state.size()) {
             m_state.resize(id + 1, 0);
             m_values.resize(id + 1, 0);
         }
         if (m_state[id] == 0)
-            m_state[id] = m_test(text, m_values[id]) ? 1 : 2;
+            m_state[id] = m_test(textOf(id), m_values[id]) ? 1 : 2;
         value = m_values[id];
         return m_state[id] == 1;
     }
@@ -320,28 +324,27 @@ void TEnhListModel::sortRows(int column, bool ascending, const TLVSortItemsEvent
     TestCache numbers(&smartNumber);
     TestCache dates(&smartDateTime);
 
+    const auto textOf = [&](RowId id) { return m_rows.text(id, column); };
     auto compareAs = [&](TSortAs as, RowId a, RowId b) {
-        const std::string_view ta = m_rows.text(a, column);
-        const std::string_view tb = m_rows.text(b, column);
         double va = 0, vb = 0;
         switch (as) {
         case saNumeric:
-            if (!numbers.get(a, ta, va))
+            if (!numbers.get(a, textOf, va))
                 va = 0;
-            if (!numbers.get(b, tb, vb))
+            if (!numbers.get(b, textOf, vb))
                 vb = 0;
             return compareDoubles(va, vb);
         case saDateTime:
-            if (!dates.get(a, ta, va))
+            if (!dates.get(a, textOf, va))
                 va = 0;
-            if (!dates.get(b, tb, vb))
+            if (!dates.get(b, textOf, vb))
                 vb = 0;
             return compareDoubles(va, vb);
         case saNone:
         case saString:
             break;
         }
-        return texts.compare(a, ta, b, tb);
+        return texts.compare(a, b, textOf);
     };
     auto compare = [&](RowId a, RowId b) -> int {
         if (onSortItems) {
@@ -352,12 +355,10 @@ void TEnhListModel::sortRows(int column, bool ascending, const TLVSortItemsEvent
         }
         if (style == assDefault)
             return compareAs(saString, a, b);
-        const std::string_view ta = m_rows.text(a, column);
-        const std::string_view tb = m_rows.text(b, column);
         double va = 0, vb = 0;
-        if (dates.get(a, ta, va) && dates.get(b, tb, vb))
+        if (dates.get(a, textOf, va) && dates.get(b, textOf, vb))
             return compareDoubles(va, vb);
-        if (numbers.get(a, ta, va) && numbers.get(b, tb, vb))
+        if (numbers.get(a, textOf, va) && numbers.get(b, textOf, vb))
             return compareDoubles(va, vb);
         return compareAs(saString, a, b);
     };
