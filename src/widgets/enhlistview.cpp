@@ -7,12 +7,12 @@
 #include <QListView>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QStackedLayout>
-#include <QStyledItemDelegate>
-#include <QStyleOptionHeader>
-#include <QToolTip>
 #include <QScrollBar>
+#include <QStackedLayout>
+#include <QStyleOptionHeader>
+#include <QStyledItemDelegate>
 #include <QTableView>
+#include <QToolTip>
 
 #include "widgets/userstore.h"
 
@@ -104,11 +104,6 @@ private:
     int m_pressed = -1;
 };
 
-// The report view. A table, not a tree: a tree lays out every row again after rows come in,
-// which with half a million hits holds the window for tens of milliseconds a batch, while a
-// table's rows are only the sections of its hidden row header. It moves as a list moves:
-// Home and End go to the first and last rows, Left and Right scroll, Tab leaves it, and
-// bringing a row into sight never scrolls sideways.
 // Draws a report's cells without the focus of the current cell: the report shows it around
 // the whole row.
 class RowFocusDelegate : public QStyledItemDelegate
@@ -124,6 +119,11 @@ protected:
     }
 };
 
+// The report view. A table, not a tree: a tree lays out every row again after rows come in,
+// which with half a million hits holds the window for tens of milliseconds a batch, while a
+// table's rows are only the sections of its hidden row header. It moves as a list moves:
+// Home and End go to the first and last rows, Left and Right scroll, Tab leaves it, and
+// bringing a row into sight never scrolls sideways.
 class EnhReport : public QTableView
 {
 public:
@@ -570,10 +570,8 @@ bool TEnhListView::eventFilter(QObject *watched, QEvent *event)
 
 void TEnhListView::changeEvent(QEvent *event)
 {
-    if (event->type() == QEvent::FontChange) {
-        if (m_showSortArrows)
-            buildArrows();
-    }
+    if (event->type() == QEvent::FontChange && m_showSortArrows)
+        buildArrows();
     QWidget::changeEvent(event);
 }
 
